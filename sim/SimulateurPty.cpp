@@ -202,8 +202,8 @@ void SimulateurPty::boucle()
             entree.pop_front();
             dernierTraite = t;
             if (raccroche) {
+                m_raccroche = true; // before the client can see the line drop
                 fermerLigne();
-                m_raccroche = true;
                 entree.clear();
                 sortie.clear();
                 break;
