@@ -11,11 +11,11 @@ namespace korvane {
 // system's error code (errno) of the port call that failed.
 using StatutChargeur = std::int32_t;
 
-inline constexpr StatutChargeur ERREUR_NON_CONNECTE = 100001;  // no loader connection
-inline constexpr StatutChargeur ERREUR_DELAI = 100002;         // nothing within the limit
-inline constexpr StatutChargeur ERREUR_ACQUITTEMENT = 100003;  // answer other than 0x84
-inline constexpr StatutChargeur ERREUR_ETAT = 100004;          // not in ETAT_PREPARE
-inline constexpr StatutChargeur ERREUR_ADRESSE = 100007;       // word address outside 48..7103
+inline constexpr StatutChargeur ERREUR_NON_CONNECTE = 100001; // no loader connection
+inline constexpr StatutChargeur ERREUR_DELAI = 100002;        // nothing within the limit
+inline constexpr StatutChargeur ERREUR_ACQUITTEMENT = 100003; // answer other than 0x84
+inline constexpr StatutChargeur ERREUR_ETAT = 100004;         // not in ETAT_PREPARE
+inline constexpr StatutChargeur ERREUR_ADRESSE = 100007;      // word address outside 48..7103
 inline constexpr StatutChargeur ERREUR_PAS_EN_PROGRAMMATION = 100009;
 inline constexpr StatutChargeur ERREUR_PORT_FERME = 100016;    // the serial port is not open
 inline constexpr StatutChargeur ERREUR_TYPE_APPAREIL = 100020; // type code is not "K27"
@@ -107,6 +107,9 @@ public:
 
 private:
     StatutChargeur Retour(StatutChargeur statut) { return DernierStatut = statut; }
+    StatutChargeur ErreurPort() const;
+    StatutChargeur Tentative(std::uint8_t adresseHaute, std::uint8_t adresseBasse,
+                             std::uint8_t motHaut, std::uint8_t motBas);
 
     std::unique_ptr<SerialPort> m_proprePort; // set when the client made its own port
     SerialPort* m_port;
@@ -122,6 +125,10 @@ private:
     StatutChargeur DernierStatut = 0;
     std::int32_t EssaisMax = 3;
     std::int32_t ModeChargeur = 0;
+    // Whether DcbSauve and DelaisSauves hold what the open port had: what could not be read
+    // at opening is not "restored" at closing.
+    bool m_reglagesSauves = false;
+    bool m_delaisSauves = false;
 };
 
 } // namespace korvane

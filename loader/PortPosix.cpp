@@ -1,0 +1,429 @@
+#include "PortPosix.h"
+
+#include "PortNames.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <type_traits>
+#include <unistd.h>
+
+namespace korvane {
+namespace {
+
+// What getSettings() keeps in LineSettings::native.
+struct Native {
+    termios tio;
+    int modem;
+    bool hasModem;
+};
+static_assert(sizeof(Native) <= sizeof(LineSettings::native));
+static_assert(std::is_trivially_copyable_v<Native>);
+
+struct Rate {
+    std::uint32_t bits;
+    speed_t code;
+};
+// The rates a termios line can carry. The loader also knows 14400, 56000, 128000 and
+// 256000, which POSIX has no code for: setSettings() refuses them with EINVAL.
+constexpr Rate kRates[] = {{110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+                           {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+                           {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
+
+bool codeOfRate(std::uint32_t bits, speed_t& code)
+{
+    for (const Rate& r : kRates) {
+        if (r.bits == bits) {
+            code = r.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t rateOfCode(speed_t code)
+{
+    for (const Rate& r : kRates) {
+        if (r.code == code) {
+            return r.bits;
+        }
+    }
+    return 0;
+}
+
+// A line without modem lines (a pseudo-terminal) answers these; it is not an error.
+bool noModemLines(int err)
+{
+    return err == ENOTTY || err == EINVAL;
+}
+
+// The part of a termios that must read back as it was set. A Linux pseudo-terminal keeps
+// every flag and the speed as given, so nothing is masked out; c_line and the unused control
+// characters are left out because a driver may adjust them.
+bool sameLine(const termios& a, const termios& b)
+{
+    static constexpr int kChars[] = {VMIN,  VTIME,  VSTART, VSTOP, VINTR,
+                                     VQUIT, VERASE, VKILL,  VEOF,  VSUSP};
+    if (a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag || a.c_cflag != b.c_cflag ||
+        a.c_lflag != b.c_lflag || cfgetispeed(&a) != cfgetispeed(&b) ||
+        cfgetospeed(&a) != cfgetospeed(&b)) {
+        return false;
+    }
+    for (int i : kChars) {
+        if (a.c_cc[i] != b.c_cc[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int64_t nowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits for `events` until the deadline; returns the revents, 0 on time-out, -1 on error.
+int waitFor(int fd, short events, std::int64_t deadline)
+{
+    for (;;) {
+        std::int64_t left = deadline - nowMs();
+        if (left < 0) {
+            left = 0;
+        }
+        pollfd p{fd, events, 0};
+        int n = ::poll(&p, 1, static_cast<int>(left));
+        if (n > 0) {
+            return p.revents;
+        }
+        if (n == 0) {
+            if (nowMs() >= deadline) {
+                return 0;
+            }
+            continue; // woke early: wait for the rest of the limit
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+} // namespace
+
+PortPosix::~PortPosix()
+{
+    if (m_fd >= 0) {
+        closeExclusive(m_fd);
+    }
+}
+
+bool PortPosix::fail(int err)
+{
+    m_error = err != 0 ? err : EIO;
+    return false;
+}
+
+int PortPosix::openExclusive(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    int wasExclusive = 0;
+    bool knowExclusive = ::ioctl(fd, TIOCGEXCL, &wasExclusive) == 0;
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        int err = errno; // ENOTTY for anything that is not a terminal
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        // Leave the holder's exclusivity as it was.
+        if (knowExclusive && !wasExclusive) {
+            ::ioctl(fd, TIOCNXCL);
+        }
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int err = errno;
+        closeExclusive(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+void PortPosix::closeExclusive(int fd)
+{
+    ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
+bool PortPosix::open(const char* name)
+{
+    if (m_fd >= 0) {
+        closeExclusive(m_fd);
+        m_fd = -1;
+    }
+    int fd = openExclusive(cheminPort(name ? name : ""));
+    if (fd < 0) {
+        return fail(errno);
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool PortPosix::getSettings(LineSettings& out)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    Native n{};
+    if (::tcgetattr(m_fd, &n.tio) != 0) {
+        return fail(errno);
+    }
+    if (::ioctl(m_fd, TIOCMGET, &n.modem) == 0) {
+        n.hasModem = true;
+    } else if (!noModemLines(errno)) {
+        return fail(errno);
+    }
+
+    LineSettings s;
+    s.baudRate = rateOfCode(cfgetospeed(&n.tio));
+    s.binary = true;
+    s.parityCheck = (n.tio.c_iflag & INPCK) != 0;
+    s.outxCtsFlow = (n.tio.c_cflag & CRTSCTS) != 0;
+    s.outX = (n.tio.c_iflag & IXON) != 0;
+    s.inX = (n.tio.c_iflag & IXOFF) != 0;
+    s.dtrControl = n.hasModem && (n.modem & TIOCM_DTR) ? 1 : 0;
+    s.rtsControl = n.hasModem && (n.modem & TIOCM_RTS) ? 1 : 0;
+    switch (n.tio.c_cflag & CSIZE) {
+    case CS5:
+        s.byteSize = 5;
+        break;
+    case CS6:
+        s.byteSize = 6;
+        break;
+    case CS7:
+        s.byteSize = 7;
+        break;
+    default:
+        s.byteSize = 8;
+        break;
+    }
+    s.parity = (n.tio.c_cflag & PARENB) ? ((n.tio.c_cflag & PARODD) ? 1 : 2) : 0;
+    s.stopBits = (n.tio.c_cflag & CSTOPB) ? 2 : 0;
+    s.xonChar = static_cast<char>(n.tio.c_cc[VSTART]);
+    s.xoffChar = static_cast<char>(n.tio.c_cc[VSTOP]);
+    s.hasNative = true;
+    std::memcpy(s.native.data(), &n, sizeof n);
+    out = s;
+    return true;
+}
+
+bool PortPosix::setSettings(const LineSettings& in)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    Native n{};
+    if (in.hasNative) {
+        std::memcpy(&n, in.native.data(), sizeof n);
+    } else {
+        if (::tcgetattr(m_fd, &n.tio) != 0) {
+            return fail(errno);
+        }
+        speed_t speed{};
+        if (!codeOfRate(in.baudRate, speed)) {
+            return fail(EINVAL);
+        }
+        termios& t = n.tio;
+        // Raw line, every field set here whatever another program left: no stripping to
+        // 7 bits (0x84 would read as 0x04), no line editing, echo or output processing, and
+        // INPCK without PARMRK or IGNPAR, so a byte with a parity error reads as 0x00.
+        t.c_iflag = (in.parityCheck ? INPCK : 0) | (in.outX ? IXON : 0) | (in.inX ? IXOFF : 0);
+        t.c_oflag = 0;
+        t.c_lflag = 0;
+        tcflag_t size = in.byteSize == 5   ? CS5
+                        : in.byteSize == 6 ? CS6
+                        : in.byteSize == 7 ? CS7
+                                           : CS8;
+        t.c_cflag = CLOCAL | CREAD | size;
+        if (in.parity == 1) {
+            t.c_cflag |= PARENB | PARODD;
+        } else if (in.parity == 2) {
+            t.c_cflag |= PARENB;
+        }
+        if (in.stopBits != 0) {
+            t.c_cflag |= CSTOPB;
+        }
+        if (in.outxCtsFlow) {
+            t.c_cflag |= CRTSCTS;
+        }
+        // Reads wait in poll(); read() itself never blocks.
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        t.c_cc[VSTART] = static_cast<cc_t>(in.xonChar);
+        t.c_cc[VSTOP] = static_cast<cc_t>(in.xoffChar);
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        n.hasModem = true;
+        n.modem = (in.dtrControl ? TIOCM_DTR : 0) | (in.rtsControl ? TIOCM_RTS : 0);
+    }
+
+    if (::tcsetattr(m_fd, TCSANOW, &n.tio) != 0) {
+        return fail(errno);
+    }
+    if (n.hasModem) {
+        int on = n.modem & (TIOCM_DTR | TIOCM_RTS);
+        int off = ~n.modem & (TIOCM_DTR | TIOCM_RTS);
+        if ((on && ::ioctl(m_fd, TIOCMBIS, &on) != 0 && !noModemLines(errno)) ||
+            (off && ::ioctl(m_fd, TIOCMBIC, &off) != 0 && !noModemLines(errno))) {
+            return fail(errno);
+        }
+    }
+    termios check{};
+    if (::tcgetattr(m_fd, &check) != 0) {
+        return fail(errno);
+    }
+    if (!sameLine(check, n.tio)) {
+        return fail(EIO);
+    }
+    return true;
+}
+
+bool PortPosix::getTimeouts(Timeouts& out)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    out = m_timeouts;
+    return true;
+}
+
+bool PortPosix::setTimeouts(const Timeouts& in)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    m_timeouts = in;
+    return true;
+}
+
+bool PortPosix::purge()
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    if (::tcflush(m_fd, TCIOFLUSH) != 0) {
+        return fail(errno);
+    }
+    return true;
+}
+
+bool PortPosix::writeByte(std::uint8_t byte)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    const std::int64_t deadline =
+        nowMs() + std::int64_t(m_timeouts.writeTotalMultiplier) + m_timeouts.writeTotalConstant;
+    for (;;) {
+        int ev = waitFor(m_fd, POLLOUT, deadline);
+        if (ev < 0) {
+            return fail(errno);
+        }
+        if (ev == 0) {
+            return fail(ETIMEDOUT);
+        }
+        if (ev & POLLNVAL) {
+            return fail(EBADF);
+        }
+        if (ev & (POLLHUP | POLLERR)) {
+            return fail(EIO);
+        }
+        ssize_t n = ::write(m_fd, &byte, 1);
+        if (n == 1) {
+            return true;
+        }
+        if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return fail(errno);
+        }
+    }
+}
+
+bool PortPosix::readByte(std::uint8_t& byte, bool& received)
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    const std::int64_t deadline =
+        nowMs() + std::int64_t(m_timeouts.readTotalMultiplier) + m_timeouts.readTotalConstant;
+    for (;;) {
+        int ev = waitFor(m_fd, POLLIN, deadline);
+        if (ev < 0) {
+            return fail(errno);
+        }
+        if (ev == 0) {
+            received = false;
+            return true;
+        }
+        if (ev & POLLNVAL) {
+            return fail(EBADF);
+        }
+        if (!(ev & POLLIN)) {
+            return fail(EIO); // POLLHUP or POLLERR with nothing left to read
+        }
+        std::uint8_t b = 0;
+        ssize_t n = ::read(m_fd, &b, 1);
+        if (n == 1) {
+            byte = b;
+            received = true;
+            return true;
+        }
+        if (n == 0) {
+            return fail(EIO); // end of file on a readable line: the other end hung up
+        }
+        if (errno != EINTR && errno != EAGAIN) {
+            return fail(errno);
+        }
+    }
+}
+
+bool PortPosix::close()
+{
+    if (m_fd < 0) {
+        return fail(EBADF);
+    }
+    // On Linux the descriptor is released whatever close() reports, so the port counts as
+    // closed from here on: reporting a failure would leave the caller with a port it can
+    // neither use nor close again.
+    closeExclusive(m_fd);
+    m_fd = -1;
+    return true;
+}
+
+std::uint32_t PortPosix::tickCount()
+{
+    return static_cast<std::uint32_t>(nowMs());
+}
+
+void PortPosix::sleep(std::uint32_t ms)
+{
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace korvane

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "SerialPort.h"
+
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+// SerialPort on a POSIX terminal device (termios).
+//
+// open: the name goes through cheminPort(); the device is opened O_RDWR | O_NOCTTY |
+//   O_NONBLOCK | O_CLOEXEC, made exclusive with TIOCEXCL and flock(LOCK_EX | LOCK_NB), then
+//   switched back to blocking mode. A device held elsewhere fails with EBUSY; a path that is
+//   not a terminal fails with ENOTTY.
+// getSettings: the termios and the modem lines, as a native snapshot, plus the named fields
+//   read from them. setSettings: the snapshot exactly when there is one, otherwise the named
+//   fields on a raw line; either way the result is read back and a mismatch fails with EIO.
+//   A line without modem lines (a pseudo-terminal) is not an error.
+// Time limits: a one-byte read waits at most readTotalMultiplier + readTotalConstant ms and
+//   then succeeds with nothing received; a one-byte write that cannot go out within
+//   writeTotalMultiplier + writeTotalConstant ms fails with ETIMEDOUT. A limit of 0 means
+//   "do not wait". Interrupted waits resume without stretching the limit.
+// Hang-up: when the other end is gone (EIO, POLLHUP/POLLERR, or end of file on a readable
+//   line) reads and writes fail at once with EIO; it is never reported as a time-out.
+// Every call on a closed port fails with EBADF. close() restores nothing (the caller puts the
+// port's own settings back first), gives up the exclusivity and closes the descriptor.
+class PortPosix final : public SerialPort {
+public:
+    PortPosix() = default;
+    ~PortPosix() override;
+    PortPosix(const PortPosix&) = delete;
+    PortPosix& operator=(const PortPosix&) = delete;
+
+    bool open(const char* name) override;
+    bool getSettings(LineSettings& out) override;
+    bool setSettings(const LineSettings& in) override;
+    bool getTimeouts(Timeouts& out) override;
+    bool setTimeouts(const Timeouts& in) override;
+    bool purge() override;
+    bool writeByte(std::uint8_t byte) override;
+    bool readByte(std::uint8_t& byte, bool& received) override;
+    bool close() override;
+    std::int32_t lastError() const override { return m_error; }
+    std::uint32_t tickCount() override;
+    void sleep(std::uint32_t ms) override;
+
+    // The exclusive open used by open() and by the port probe: returns a descriptor in
+    // blocking mode, or -1 with errno set. closeExclusive() undoes it.
+    static int openExclusive(const std::string& path);
+    static void closeExclusive(int fd);
+
+private:
+    bool fail(int err);
+
+    int m_fd = -1;
+    std::int32_t m_error = 0;
+    Timeouts m_timeouts{};
+};
+
+} // namespace korvane
