@@ -75,13 +75,13 @@ std::optional<std::string> VerifierLigne(std::string_view l)
             continue;
         std::string r = "character " + Montrer(l[p]) + " at column " + std::to_string(p + 1) +
                         " is not an uppercase hexadecimal digit";
-        if ((l[p] >= 'a' && l[p] <= 'f'))
+        if (l[p] >= 'a' && l[p] <= 'f')
             r += " (lowercase digits are not decoded)";
         return r;
     }
     if (l.size() < LongueurMin)
-        return "line is " + std::to_string(l.size()) + " characters long; a record needs at least " +
-               std::to_string(LongueurMin);
+        return "line is " + std::to_string(l.size()) +
+               " characters long; a record needs at least " + std::to_string(LongueurMin);
     const int nombre = Octet(l, 1);
     const std::size_t attendu = LongueurMin + 2 * static_cast<std::size_t>(nombre);
     if (l.size() != attendu)
@@ -159,8 +159,7 @@ std::string Source(const std::vector<std::string>& lignes, const std::string& no
     for (const auto& l : lignes)
         s << "    \"" << l << "\",\n";
     s << "    \"\",\n};\n\n"
-      << "static_assert(sizeof(ImageMiseAJour) == " << lignes.size() + 1
-      << " * LARGEUR_LIGNE);\n\n"
+      << "static_assert(sizeof(ImageMiseAJour) == " << lignes.size() + 1 << " * LARGEUR_LIGNE);\n\n"
       << "} // namespace korvane\n";
     return s.str();
 }
