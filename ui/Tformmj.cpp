@@ -2,15 +2,9 @@
 
 #include "engine/Notifications.h"
 #include "loader/PortNames.h"
-#include "ui/pictures/Images.h"
-#if __has_include("ui/Boiteapropos.h")
 #include "ui/Boiteapropos.h"
-#define KORVANE_APROPOS 1
-#endif
-#if __has_include("ui/Polices.h")
 #include "ui/Polices.h"
-#define KORVANE_POLICES 1
-#endif
+#include "ui/pictures/Images.h"
 #include "ui_Tformmj.h"
 
 #include <QCoreApplication>
@@ -68,11 +62,7 @@ TFormMjKorvane::TFormMjKorvane(QWidget* owner, SerialPort* port, BoitesMessage* 
       m_ui(std::make_unique<Ui::TFormMjKorvane>())
 {
     // The base window and its controls, as laid out in the form.
-#ifdef KORVANE_POLICES
     installerPolices();
-#else
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
-#endif
     m_ui->setupUi(this);
     setFixedSize(487, 402);
     setWindowIcon(pictures::iconeFenetre());
@@ -374,12 +364,10 @@ void TFormMjKorvane::ButtonQuitterClick()
 
 void TFormMjKorvane::ButtonAProposClick()
 {
-#ifdef KORVANE_APROPOS
     if (m_apropos == nullptr)
         return;
     m_apropos->ChangerLangue(m_etat.IndexLangue);
     m_apropos->exec();
-#endif
 }
 
 void TFormMjKorvane::TimerGestionSerieTimer()

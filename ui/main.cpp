@@ -45,7 +45,7 @@ int main(int argc, char* argv[])
     try {
         // The main window first: closing it ends the tool.
         fenetre = std::make_unique<korvane::TFormMjKorvane>();
-        apropos = std::make_unique<korvane::TFormAPropos>(fenetre.get());
+        apropos = std::make_unique<korvane::TFormAPropos>();
         fenetre->definirAPropos(apropos.get());
     } catch (const std::exception& e) {
         montrerErreur(QString::fromLocal8Bit(e.what()));

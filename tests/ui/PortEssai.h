@@ -9,8 +9,8 @@
 namespace korvane::essai {
 
 // A serial port for the window's tests: opens under any name, answers the handshake byte
-// 0x80 with 0x81 as a boot loader does, records every byte written and never waits (its
-// clock moves on by itself).
+// 0x80 with 0x81 and echoes the reset byte 0x04 as a boot loader does, records every byte
+// written and never waits (its clock moves on by itself).
 class PortEssai : public SerialPort {
 public:
     bool open(const char*) override
@@ -32,6 +32,8 @@ public:
         ecrits.push_back(octet);
         if (octet == 0x80)
             reponses.push_back(0x81);
+        else if (octet == 0x04)
+            reponses.push_back(0x04);
         return true;
     }
     bool readByte(std::uint8_t& octet, bool& recu) override

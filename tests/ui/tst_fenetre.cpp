@@ -4,6 +4,7 @@
 #include "PortEssai.h"
 #include "engine/Notifications.h"
 #include "text/Catalogue.h"
+#include "ui/Boiteapropos.h"
 #include "ui/BoitesMessage.h"
 #include "ui/Tformmj.h"
 
@@ -181,11 +182,13 @@ private slots:
         } lignes[] = {
             {"Image1", {8, 8, 473, 57}},
             {"LabelTitreEtape", {8, 72, 473, 20}},
-            {"LabelLigne1", {8, 120, 465, 13}},
-            {"LabelLigne2", {8, 152, 465, 13}},
+            // Lines 1 to 4 have room for a second line, up to the next one: the stand-in
+            // font is wider than the design's and the longest line would be cut short.
+            {"LabelLigne1", {8, 120, 465, 26}},
+            {"LabelLigne2", {8, 152, 465, 26}},
             {"ImageConnectK27aPC", {16, 160, 362, 193}},
-            {"LabelLigne3", {8, 184, 465, 13}},
-            {"LabelLigne4", {8, 216, 465, 13}},
+            {"LabelLigne3", {8, 184, 465, 26}},
+            {"LabelLigne4", {8, 216, 465, 26}},
             {"LabelLigne5", {8, 248, 473, 13}},
             {"LabelBarreProgression", {16, 296, 449, 20}},
             {"ProgressBarProgrammation", {16, 320, 457, 33}},
@@ -220,7 +223,6 @@ private slots:
         QVERIFY(f & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(f & Qt::WindowCloseButtonHint));
         QVERIFY(!(f & Qt::WindowMaximizeButtonHint));
-        QVERIFY(!(f & Qt::WindowSystemMenuHint));
     }
 
     void policesDuDessin()
@@ -282,6 +284,32 @@ private slots:
             verifier(ecrans[i]);
         }
         QVERIFY(m_f->isVisible());
+    }
+
+    // Every text a screen shows fits in its control with the fonts that stand in for the
+    // design's.
+    void aucunTexteCoupe()
+    {
+        const auto verifierEcran = [this] {
+            for (QLabel* l : m_f->findChildren<QLabel*>()) {
+                if (!l->isVisibleTo(m_f.get()) || l->text().isEmpty())
+                    continue;
+                const int drapeaux = int(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0);
+                const QRect r =
+                    l->fontMetrics().boundingRect(l->contentsRect(), drapeaux, l->text());
+                QVERIFY2(l->contentsRect().contains(r),
+                         qPrintable(QStringLiteral("step %1, %2: %3")
+                                        .arg(m_f->etat().NumeroEtape)
+                                        .arg(l->objectName(), l->text())));
+            }
+        };
+        verifierEcran();
+        for (int etape = 2; etape <= 5; ++etape) {
+            m_f->EtapeSuivante();
+            verifierEcran();
+        }
+        avancerJusqua(9);
+        verifierEcran();
     }
 
     void retourALAccueilRestaureLeStyle()
@@ -534,6 +562,35 @@ private slots:
         QCOMPARE(bouton("ButtonPrecedant")->text(), T(TxtPrecedent));
         QVERIFY(visible("ButtonPrecedant"));
         QVERIFY(!visible("LabelBarreProgression"));
+    }
+
+    // The About dialog shows modally in the window's language, and the engine's notifications
+    // go on being handled while it is open.
+    void aPropos()
+    {
+        TFormAPropos apropos;
+        apropos.ChangerLangue(1);
+        m_f->definirAPropos(&apropos);
+        avancerJusqua(6);
+
+        bool modal = false;
+        int etapeDansLeDialogue = 0;
+        QTimer::singleShot(0, &apropos, [&] {
+            modal = QApplication::activeModalWidget() == &apropos;
+            m_f->poster(WM_ETAPE_SUIVANTE, 0);
+            QTimer::singleShot(0, &apropos, [&] {
+                etapeDansLeDialogue = m_f->etat().NumeroEtape;
+                apropos.accept();
+            });
+        });
+        cliquer("ButtonAPropos");
+
+        QVERIFY(modal);
+        QCOMPARE(etapeDansLeDialogue, 7);
+        QCOMPARE(apropos.indexLangue(), 0);
+        QVERIFY(!apropos.isVisible());
+        QVERIFY(m_f->isVisible());
+        m_f->definirAPropos(nullptr);
     }
 
     // Notifications arrive through the queue and event(); other codes and events keep their
