@@ -167,6 +167,10 @@ private slots:
         for (QPushButton* b : m_f->findChildren<QPushButton*>())
             QVERIFY2(!b->isDefault() && !b->autoDefault(), qPrintable(b->objectName()));
 
+        // Centred on the screen.
+        const QPoint centre = m_f->screen()->availableGeometry().center();
+        QVERIFY((m_f->frameGeometry().center() - centre).manhattanLength() <= 2);
+
         QVERIFY(m_f->minuterie().isActive());
         QCOMPARE(m_f->minuterie().interval(), 1000);
         QCOMPARE(m_f->minuterie().timerType(), Qt::PreciseTimer);
@@ -445,6 +449,21 @@ private slots:
     {
         cliquer("ButtonQuitter");
         QVERIFY(!m_f->isVisible());
+    }
+
+    // Leaving while the connection wait runs: no tick after the window, and the loader
+    // client resets the device and closes the port on the way out.
+    void finPendantLAttente()
+    {
+        avancerJusqua(6);
+        QVERIFY(m_f->minuterie().isActive());
+        QCOMPARE(m_f->chargeur().Connecter(1), 0);
+        const std::size_t avant = m_port->ecrits.size();
+        cliquer("ButtonQuitter");
+        QVERIFY(!m_f->isVisible());
+        m_f.reset();
+        QVERIFY(!m_port->ouvert);
+        QVERIFY(std::count(m_port->ecrits.begin() + avant, m_port->ecrits.end(), 0x04) > 0);
     }
 
     void issues_data()
