@@ -83,6 +83,11 @@ StatutChargeur CK27V2::ErreurPort() const
     return (e == 0 || (e >= ERREUR_NON_CONNECTE && e <= ERREUR_TYPE_APPAREIL)) ? EIO : e;
 }
 
+bool CK27V2::LigneDisparue(StatutChargeur statut)
+{
+    return statut == EIO || statut == ENXIO || statut == ENODEV;
+}
+
 // ---- Port side ---------------------------------------------------------------------------
 
 void CK27V2::ChoisirPort(std::int32_t index)
@@ -133,8 +138,15 @@ StatutChargeur CK27V2::Fermer()
             s = ErreurPort();
         } else if (m_delaisSauves && !m_port->setTimeouts(DelaisSauves)) {
             s = ErreurPort();
+        }
+        // A line that has gone (adapter unplugged, other end hung up) has no settings left
+        // to restore: it is closed all the same, so that the next Ouvrir can find it again.
+        if (s != 0 && !LigneDisparue(s)) {
+            // left open; the next Fermer tries the restore and the close again
         } else if (!m_port->close()) {
-            s = ErreurPort();
+            if (s == 0) {
+                s = ErreurPort();
+            }
         } else {
             m_portOuvert = false;
             m_reglagesSauves = false;

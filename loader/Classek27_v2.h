@@ -108,6 +108,7 @@ public:
 private:
     StatutChargeur Retour(StatutChargeur statut) { return DernierStatut = statut; }
     StatutChargeur ErreurPort() const;
+    static bool LigneDisparue(StatutChargeur statut);
     StatutChargeur Tentative(std::uint8_t adresseHaute, std::uint8_t adresseBasse,
                              std::uint8_t motHaut, std::uint8_t motBas);
 

@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <type_traits>
 #include <unistd.h>
@@ -62,16 +64,18 @@ bool noModemLines(int err)
     return err == ENOTTY || err == EINVAL;
 }
 
-// The part of a termios that must read back as it was set. A Linux pseudo-terminal keeps
-// every flag and the speed as given, so nothing is masked out; c_line and the unused control
-// characters are left out because a driver may adjust them.
-bool sameLine(const termios& a, const termios& b)
+// Whether a termios read back is the one that was set. c_line and the unused control
+// characters are left out, as a driver may adjust them. A Linux pseudo-terminal always
+// forces CS8 and clears PARENB (there is no wire to carry parity), so on one those two are
+// not compared; on any other line a driver that drops the parity is a failure.
+bool sameLine(const termios& a, const termios& b, bool pseudo)
 {
+    const tcflag_t ignored = pseudo ? tcflag_t(CSIZE | PARENB) : tcflag_t(0);
     static constexpr int kChars[] = {VMIN,  VTIME,  VSTART, VSTOP, VINTR,
                                      VQUIT, VERASE, VKILL,  VEOF,  VSUSP};
-    if (a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag || a.c_cflag != b.c_cflag ||
-        a.c_lflag != b.c_lflag || cfgetispeed(&a) != cfgetispeed(&b) ||
-        cfgetospeed(&a) != cfgetospeed(&b)) {
+    if (a.c_iflag != b.c_iflag || a.c_oflag != b.c_oflag ||
+        (a.c_cflag & ~ignored) != (b.c_cflag & ~ignored) || a.c_lflag != b.c_lflag ||
+        cfgetispeed(&a) != cfgetispeed(&b) || cfgetospeed(&a) != cfgetospeed(&b)) {
         return false;
     }
     for (int i : kChars) {
@@ -181,6 +185,9 @@ bool PortPosix::open(const char* name)
         return fail(errno);
     }
     m_fd = fd;
+    struct stat st {};
+    m_pseudo = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+               major(st.st_rdev) <= 143; // the Unix98 pseudo-terminal slaves
     return true;
 }
 
@@ -244,40 +251,9 @@ bool PortPosix::setSettings(const LineSettings& in)
         if (::tcgetattr(m_fd, &n.tio) != 0) {
             return fail(errno);
         }
-        speed_t speed{};
-        if (!codeOfRate(in.baudRate, speed)) {
+        if (!termiosFor(in, n.tio)) {
             return fail(EINVAL);
         }
-        termios& t = n.tio;
-        // Raw line, every field set here whatever another program left: no stripping to
-        // 7 bits (0x84 would read as 0x04), no line editing, echo or output processing, and
-        // INPCK without PARMRK or IGNPAR, so a byte with a parity error reads as 0x00.
-        t.c_iflag = (in.parityCheck ? INPCK : 0) | (in.outX ? IXON : 0) | (in.inX ? IXOFF : 0);
-        t.c_oflag = 0;
-        t.c_lflag = 0;
-        tcflag_t size = in.byteSize == 5   ? CS5
-                        : in.byteSize == 6 ? CS6
-                        : in.byteSize == 7 ? CS7
-                                           : CS8;
-        t.c_cflag = CLOCAL | CREAD | size;
-        if (in.parity == 1) {
-            t.c_cflag |= PARENB | PARODD;
-        } else if (in.parity == 2) {
-            t.c_cflag |= PARENB;
-        }
-        if (in.stopBits != 0) {
-            t.c_cflag |= CSTOPB;
-        }
-        if (in.outxCtsFlow) {
-            t.c_cflag |= CRTSCTS;
-        }
-        // Reads wait in poll(); read() itself never blocks.
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        t.c_cc[VSTART] = static_cast<cc_t>(in.xonChar);
-        t.c_cc[VSTOP] = static_cast<cc_t>(in.xoffChar);
-        cfsetispeed(&t, speed);
-        cfsetospeed(&t, speed);
         n.hasModem = true;
         n.modem = (in.dtrControl ? TIOCM_DTR : 0) | (in.rtsControl ? TIOCM_RTS : 0);
     }
@@ -297,9 +273,47 @@ bool PortPosix::setSettings(const LineSettings& in)
     if (::tcgetattr(m_fd, &check) != 0) {
         return fail(errno);
     }
-    if (!sameLine(check, n.tio)) {
+    if (!sameLine(check, n.tio, m_pseudo)) {
         return fail(EIO);
     }
+    return true;
+}
+
+bool PortPosix::termiosFor(const LineSettings& in, termios& t)
+{
+    speed_t speed{};
+    if (!codeOfRate(in.baudRate, speed)) {
+        return false;
+    }
+    // Raw line, every field set here whatever another program left: no stripping to 7 bits
+    // (0x84 would read as 0x04), no line editing, echo or output processing, and INPCK
+    // without PARMRK or IGNPAR, so a byte with a parity error reads as 0x00.
+    t.c_iflag = (in.parityCheck ? INPCK : 0) | (in.outX ? IXON : 0) | (in.inX ? IXOFF : 0);
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    const tcflag_t size = in.byteSize == 5   ? CS5
+                          : in.byteSize == 6 ? CS6
+                          : in.byteSize == 7 ? CS7
+                                             : CS8;
+    t.c_cflag = CLOCAL | CREAD | size;
+    if (in.parity == 1) {
+        t.c_cflag |= PARENB | PARODD;
+    } else if (in.parity == 2) {
+        t.c_cflag |= PARENB;
+    }
+    if (in.stopBits != 0) {
+        t.c_cflag |= CSTOPB;
+    }
+    if (in.outxCtsFlow) {
+        t.c_cflag |= CRTSCTS;
+    }
+    // Reads wait in poll(); read() itself never blocks.
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = static_cast<cc_t>(in.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(in.xoffChar);
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
     return true;
 }
 

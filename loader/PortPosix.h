@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <termios.h>
 
 namespace korvane {
 
@@ -50,10 +51,15 @@ public:
     static int openExclusive(const std::string& path);
     static void closeExclusive(int fd);
 
+    // The termios of a raw line with the named fields of `in`, every field set whatever `t`
+    // held before. False (t unchanged) for a rate termios has no code for.
+    static bool termiosFor(const LineSettings& in, termios& t);
+
 private:
     bool fail(int err);
 
     int m_fd = -1;
+    bool m_pseudo = false; // a pseudo-terminal: see setSettings()
     std::int32_t m_error = 0;
     Timeouts m_timeouts{};
 };

@@ -146,11 +146,13 @@ TEST(PortPosix, TheLineIsSetWhileOpenAndThePortsOwnComesBack)
 {
     PtyPeer peer;
     ASSERT_TRUE(peer.ok());
-    const termios own = poisoned(peer);
-    ASSERT_TRUE(peer.setSlaveTermios(own));
-    termios check{};
-    ASSERT_TRUE(peer.slaveTermios(check));
-    ASSERT_TRUE(sameTermios(check, own)) << "the pty keeps what it is given";
+    ASSERT_TRUE(peer.setSlaveTermios(poisoned(peer)));
+    // The pty keeps all of it but the character size and the parity (always CS8, no PARENB).
+    termios own{};
+    ASSERT_TRUE(peer.slaveTermios(own));
+    ASSERT_EQ(own.c_iflag & (ISTRIP | IXON), tcflag_t(ISTRIP | IXON));
+    ASSERT_EQ(own.c_lflag & ICANON, tcflag_t(ICANON));
+    ASSERT_EQ(own.c_cflag & (CLOCAL | HUPCL | PARODD), tcflag_t(HUPCL | PARODD));
 
     Com1 com1(peer.slave());
     CK27V2 client;
@@ -161,8 +163,9 @@ TEST(PortPosix, TheLineIsSetWhileOpenAndThePortsOwnComesBack)
     EXPECT_EQ(line.c_iflag, tcflag_t(INPCK)) << "no ISTRIP, IXON, IXOFF, ICRNL, IGNPAR, PARMRK";
     EXPECT_EQ(line.c_oflag, 0u);
     EXPECT_EQ(line.c_lflag, 0u);
-    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CLOCAL | CREAD | HUPCL | CRTSCTS),
-              tcflag_t(CS8 | PARENB | CLOCAL | CREAD));
+    // PARENB itself cannot be seen on a pty (see RawLineFromWhateverWasLeft).
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARODD | CSTOPB | CLOCAL | CREAD | HUPCL | CRTSCTS),
+              tcflag_t(CS8 | CLOCAL | CREAD));
     EXPECT_EQ(cfgetispeed(&line), speed_t(B9600));
     EXPECT_EQ(cfgetospeed(&line), speed_t(B9600));
     EXPECT_EQ(line.c_cc[VMIN], 0);
@@ -175,6 +178,42 @@ TEST(PortPosix, TheLineIsSetWhileOpenAndThePortsOwnComesBack)
     ASSERT_TRUE(peer.slaveTermios(after));
     EXPECT_TRUE(sameTermios(after, own));
     EXPECT_EQ(sonderPort(peer.slave().c_str()), ProbePort::Ouvert) << "closed and given up";
+}
+
+TEST(PortPosix, RawLineFromWhateverWasLeft)
+{
+    PtyPeer peer;
+    ASSERT_TRUE(peer.ok());
+    const termios base = poisoned(peer);
+    const CK27V2 client;
+
+    termios t = base;
+    ASSERT_TRUE(PortPosix::termiosFor(client.ReglagesPort(), t));
+    EXPECT_EQ(t.c_iflag, tcflag_t(INPCK));
+    EXPECT_EQ(t.c_oflag, 0u);
+    EXPECT_EQ(t.c_lflag, 0u);
+    EXPECT_EQ(t.c_cflag & ~tcflag_t(CBAUD | CIBAUD), tcflag_t(CS8 | PARENB | CLOCAL | CREAD));
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    EXPECT_EQ(t.c_cc[VSTART], 0x01);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x02);
+
+    LineSettings odd = client.ReglagesPort();
+    odd.parity = 1;
+    odd.stopBits = 2;
+    odd.byteSize = 7;
+    t = base;
+    ASSERT_TRUE(PortPosix::termiosFor(odd, t));
+    EXPECT_EQ(t.c_cflag & ~tcflag_t(CBAUD | CIBAUD),
+              tcflag_t(CS7 | PARENB | PARODD | CSTOPB | CLOCAL | CREAD));
+
+    LineSettings unknown = client.ReglagesPort();
+    unknown.baudRate = 14400;
+    t = base;
+    EXPECT_FALSE(PortPosix::termiosFor(unknown, t));
+    EXPECT_TRUE(sameTermios(t, base));
 }
 
 TEST(PortPosix, RatesWithoutATermiosCodeAreRefused)
@@ -190,7 +229,7 @@ TEST(PortPosix, RatesWithoutATermiosCodeAreRefused)
     ASSERT_TRUE(peer.slaveTermios(line));
     EXPECT_EQ(cfgetospeed(&line), speed_t(B57600));
     EXPECT_EQ(client.ReglerVitesse(9600), 0);
-    peer.send({0x00});
+    peer.send({0x00, 0x00}); // answers to the two reset bytes of the destruction
 }
 
 TEST(PortPosix, ClosedPortOperationsGiveTheLoaderCode)
@@ -222,7 +261,7 @@ TEST(PortPosix, ASilentLineTimesOutAfterTheReadLimit)
     peer.send({0x84});
     EXPECT_EQ(client.LireOctet(v), 0);
     EXPECT_EQ(v, 0x84) << "the acknowledgement keeps its eighth bit";
-    peer.send({0x00});
+    peer.send({0x00, 0x00});
 }
 
 TEST(PortPosix, AHangUpFailsAtOnceWithAStatus)
@@ -243,8 +282,8 @@ TEST(PortPosix, AHangUpFailsAtOnceWithAStatus)
     EXPECT_EQ(client.EstConnecte(), 0);
 
     t = Clock::now();
-    EXPECT_EQ(client.Fermer(), 0) << "the port can still be closed";
-    EXPECT_FALSE(client.PortOuvert());
+    EXPECT_EQ(client.Fermer(), EIO) << "nothing could be restored";
+    EXPECT_FALSE(client.PortOuvert()) << "but the line is given up";
     EXPECT_LT(msSince(t), 300);
 }
 

@@ -76,7 +76,9 @@ bool FakePort::getSettings(LineSettings& out)
     if (!begin(e, true)) {
         return false;
     }
+    // Like a real port, always a snapshot that setSettings() can put back exactly.
     out = m_settings;
+    out.hasNative = true;
     return finish(e, true);
 }
 
