@@ -2,7 +2,9 @@
 
 #include "PortNames.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -98,9 +100,7 @@ int waitFor(int fd, short events, std::int64_t deadline)
 {
     for (;;) {
         std::int64_t left = deadline - nowMs();
-        if (left < 0) {
-            left = 0;
-        }
+        left = std::clamp<std::int64_t>(left, 0, INT_MAX); // poll() takes an int
         pollfd p{fd, events, 0};
         int n = ::poll(&p, 1, static_cast<int>(left));
         if (n > 0) {

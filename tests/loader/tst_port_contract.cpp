@@ -5,10 +5,12 @@
 #include "tests/loader/PtyPeer.h"
 #include "tests/support/FakePort.h"
 
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 using namespace korvane;
 using korvane::test::FakePort;
@@ -68,8 +70,7 @@ public:
     {
         m_peer.send(bytes);
         // Let the bytes cross the pty before the port looks.
-        pollfd p{-1, 0, 0};
-        ::poll(&p, 0, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::vector<std::uint8_t> deviceReceived(std::size_t count) override
     {
@@ -82,13 +83,17 @@ private:
     PortPosix m_port;
 };
 
-using LineFactory = std::function<std::unique_ptr<Line>()>;
+enum class Kind { Fake, PosixPty };
 
-class PortContract : public ::testing::TestWithParam<LineFactory> {
+class PortContract : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override
     {
-        m_line = GetParam()();
+        if (GetParam() == Kind::Fake) {
+            m_line = std::make_unique<FakeLine>();
+        } else {
+            m_line = std::make_unique<PtyLine>();
+        }
         ASSERT_TRUE(port().open(m_line->name().c_str())) << port().lastError();
         LineSettings s;
         s.baudRate = 9600;
@@ -220,12 +225,9 @@ TEST_P(PortContract, SleepMovesTheClock)
     EXPECT_GE(port().tickCount() - before, 15u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ports, PortContract,
-    ::testing::Values(LineFactory([] { return std::unique_ptr<Line>(new FakeLine); }),
-                      LineFactory([] { return std::unique_ptr<Line>(new PtyLine); })),
-    [](const ::testing::TestParamInfo<LineFactory>& info) {
-        return info.index == 0 ? std::string("Fake") : std::string("PosixPty");
-    });
+INSTANTIATE_TEST_SUITE_P(Ports, PortContract, ::testing::Values(Kind::Fake, Kind::PosixPty),
+                         [](const ::testing::TestParamInfo<Kind>& info) {
+                             return info.param == Kind::Fake ? "Fake" : "PosixPty";
+                         });
 
 } // namespace

@@ -29,9 +29,11 @@
 // A failed call is followed by !<err>: "W80!5", "R!5", "O!2" (open keeps no name then).
 // clearTranscript() forgets the events so far (not the queued script or the state).
 //
-// Port state. The port's own settings (returned by getSettings until something else is set)
-// carry a native snapshot; the own time limits are 1/2/3/4/5. settings() and timeouts()
-// give what is currently applied, so a test can check that the port's own were restored.
+// Port state. The port's own settings (ownSettings(): 19200 baud, 7 bits, odd parity, XON/XOFF,
+// and a native snapshot) and own time limits (1/2/3/4/5) are what it starts with. Like a real
+// port, getSettings() always hands back a snapshot (hasNative set) of what is applied, and
+// setSettings() of a snapshot puts it back as it was. settings() and timeouts() give what is
+// currently applied, so a test can check that the port's own were restored.
 
 #include "loader/SerialPort.h"
 
