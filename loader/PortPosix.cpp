@@ -258,6 +258,12 @@ bool PortPosix::setSettings(const LineSettings& in)
         n.modem = (in.dtrControl ? TIOCM_DTR : 0) | (in.rtsControl ? TIOCM_RTS : 0);
     }
 
+    if (m_pseudo) {
+        // A pseudo-terminal has no wire to carry parity: the kernel drops PARENB and the C
+        // library then refuses every later change that asks for it again (EINVAL). Ask only
+        // for what such a line can hold.
+        n.tio.c_cflag = (n.tio.c_cflag & ~tcflag_t(CSIZE | PARENB)) | CS8;
+    }
     if (::tcsetattr(m_fd, TCSANOW, &n.tio) != 0) {
         return fail(errno);
     }
