@@ -12,6 +12,8 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
+#include <cmath>
 
 namespace korvane {
 
@@ -576,7 +578,16 @@ void TFormMjKorvane::definirBarre(const BarreProgression& barre)
 
 void TFormMjKorvane::reglerIntervalle(int ms)
 {
+    if (m_diviseurMinuterie != 1.0)
+        ms = std::max(1, static_cast<int>(std::lround(ms / m_diviseurMinuterie)));
     TimerGestionSerie.setInterval(ms);
+}
+
+void TFormMjKorvane::definirEchelleMinuterie(double diviseur)
+{
+    // A divisor that would stretch or stop the intervals is not a speed-up: ignored.
+    if (diviseur >= 1.0)
+        m_diviseurMinuterie = diviseur;
 }
 
 void TFormMjKorvane::demarrerMinuterie()

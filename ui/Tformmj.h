@@ -46,6 +46,10 @@ public:
     EtatAssistant& etat() { return m_etat; }
     CK27V2& chargeur() { return *Chargeur; }
     QTimer& minuterie() { return TimerGestionSerie; }
+    // For tests only: every interval the engine asks for is divided by `diviseur` (at least
+    // 1 ms), so that whole updates run in a fraction of their real time. The default, 1.0,
+    // keeps the real intervals; korvane-wizard never changes it.
+    void definirEchelleMinuterie(double diviseur);
 
     // Screens of the steps the wizard shows itself; 6 to 8 are the engine's.
     void AfficherAccueil();
@@ -113,6 +117,7 @@ private:
     BoitesMessage* m_boites = nullptr;
     TFormAPropos* m_apropos = nullptr;
     bool m_centree = false;
+    double m_diviseurMinuterie = 1.0;
 };
 
 } // namespace korvane
