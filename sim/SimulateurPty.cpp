@@ -183,8 +183,9 @@ void SimulateurPty::boucle()
     std::int64_t dernierEcrit = LLONG_MIN / 2;
     bool attenteEcriture = false;
 
-    // A byte is handled once it has crossed the line and the one before it has been handled;
-    // an answer leaves once it has crossed the line behind the previous answer.
+    // A byte is handled once it has crossed the line, right behind the one before it; an
+    // answer leaves once it has crossed the line behind the previous answer. Both count from
+    // when the previous byte was due, so that wake-up delays do not add up byte after byte.
     const auto pretEntree = [&] { return std::max(entree.front().depuis, dernierTraite) + duree; };
     const auto pretSortie = [&] { return std::max(sortie.front().depuis, dernierEcrit) + duree; };
 
@@ -199,8 +200,11 @@ void SimulateurPty::boucle()
                 reponse = m_appareil.prendreSortie();
                 raccroche = m_appareil.raccroche();
             }
+            // When the byte was due, not when we woke up: the next byte follows right behind
+            // it on the line and the answer starts from there, as on a real line.
+            const std::int64_t recu = pretEntree();
             entree.pop_front();
-            dernierTraite = t;
+            dernierTraite = recu;
             if (raccroche) {
                 m_raccroche = true; // before the client can see the line drop
                 fermerLigne();
@@ -209,13 +213,14 @@ void SimulateurPty::boucle()
                 break;
             }
             for (std::uint8_t o : reponse)
-                sortie.push_back({o, t});
+                sortie.push_back({o, recu});
         }
         while (m_maitre >= 0 && !sortie.empty() && !attenteEcriture && pretSortie() <= t) {
+            const std::int64_t parti = pretSortie();
             const ssize_t n = ::write(m_maitre, &sortie.front().valeur, 1);
             if (n == 1) {
                 sortie.pop_front();
-                dernierEcrit = t;
+                dernierEcrit = parti;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 attenteEcriture = true;
             } else if (n < 0 && errno != EINTR) {
