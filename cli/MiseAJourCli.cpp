@@ -78,6 +78,14 @@ int executerMiseAJour(const OptionsCli& options)
     for (;;) {
         if (options.arret && options.arret->load()) {
             vue.terminerLigne();
+            // The version is written only after the last record, so a device stopped during
+            // the transmission keeps its old number and a new attempt is accepted.
+            std::fputs(
+                etat->NumeroEtape == 8
+                    ? "korvane-cli: stopped during the transmission; the update is not "
+                      "complete: disconnect and reconnect the battery, then run the update again\n"
+                    : "korvane-cli: stopped; nothing was written to the device\n",
+                options.erreurs);
             return SORTIE_INTERROMPU;
         }
         if (!vue.minuterieActive()) {

@@ -22,12 +22,15 @@ enum CodeSortie : int {
 struct OptionsCli {
     int indexPort = 0; // the port to use: "\.\COM<indexPort+1>"
     bool terminal = false;
-    std::FILE* sortie = stdout;
+    std::FILE* sortie = stdout;               // step lines, progress and the outcome text
+    std::FILE* erreurs = stderr;              // the updater's own notes (a stop by a signal)
     const std::atomic<bool>* arret = nullptr; // set from a signal handler to stop
 };
 
 // Runs the connection wait, the verification and the programming on the built-in image,
-// with the wizard's engine, time limits and texts, and returns a CodeSortie.
+// with the wizard's engine, time limits and texts, and returns a CodeSortie. Whatever the
+// outcome, the loader connection is reset and the port closed with its own settings restored
+// before it returns.
 int executerMiseAJour(const OptionsCli& options);
 
 } // namespace korvane

@@ -39,9 +39,11 @@ void VueTerminal::definirTexte(Controle c, const std::string& texte)
     m_lignes[i].texte = texte;
     m_lignes[i].imprimee = false;
     if (c == Controle::LabelBarreProgression) {
-        if (m_lignes[i].visible && !texte.empty())
+        // A hidden label's text waits for the label to be shown.
+        if (m_lignes[i].visible && !texte.empty()) {
             imprimerProgression(texte);
-        m_lignes[i].imprimee = true;
+            m_lignes[i].imprimee = true;
+        }
         return;
     }
     imprimerSiVisible(i);
@@ -51,10 +53,11 @@ void VueTerminal::definirVisible(Controle c, bool visible)
 {
     const int i = index(c);
     m_lignes[i].visible = visible;
-    if (c == Controle::LabelBarreProgression && visible && !m_lignes[i].imprimee) {
-        if (!m_lignes[i].texte.empty())
+    if (c == Controle::LabelBarreProgression) {
+        if (visible && !m_lignes[i].imprimee && !m_lignes[i].texte.empty()) {
             imprimerProgression(m_lignes[i].texte);
-        m_lignes[i].imprimee = true;
+            m_lignes[i].imprimee = true;
+        }
         return;
     }
     if (c != Controle::ProgressBarProgrammation && c != Controle::LabelBarreProgression)
