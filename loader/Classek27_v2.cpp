@@ -88,6 +88,15 @@ bool CK27V2::LigneDisparue(StatutChargeur statut)
     return statut == EIO || statut == ENXIO || statut == ENODEV;
 }
 
+StatutChargeur CK27V2::ErreurLigne()
+{
+    const StatutChargeur e = ErreurPort();
+    if (LigneDisparue(e)) {
+        m_ligneDisparue = true;
+    }
+    return e;
+}
+
 // ---- Port side ---------------------------------------------------------------------------
 
 void CK27V2::ChoisirPort(std::int32_t index)
@@ -109,6 +118,7 @@ StatutChargeur CK27V2::Ouvrir()
     m_portOuvert = true;
     m_reglagesSauves = false;
     m_delaisSauves = false;
+    m_ligneDisparue = false;
 
     // From here on a failure leaves the port open; the next Fermer closes it.
     if (!m_port->getSettings(DcbSauve)) {
@@ -151,6 +161,7 @@ StatutChargeur CK27V2::Fermer()
             m_portOuvert = false;
             m_reglagesSauves = false;
             m_delaisSauves = false;
+            m_ligneDisparue = false;
         }
     }
     Connecte = 0;
@@ -179,7 +190,7 @@ StatutChargeur CK27V2::Purger()
     if (!m_portOuvert) {
         return Retour(ERREUR_PORT_FERME);
     }
-    return Retour(m_port->purge() ? 0 : ErreurPort());
+    return Retour(m_port->purge() ? 0 : ErreurLigne());
 }
 
 void CK27V2::Patienter(std::uint32_t ms)
@@ -195,7 +206,7 @@ StatutChargeur CK27V2::EcrireOctet(std::uint8_t octet)
     if (!m_portOuvert) {
         return Retour(ERREUR_PORT_FERME);
     }
-    return Retour(m_port->writeByte(octet) ? 0 : ErreurPort());
+    return Retour(m_port->writeByte(octet) ? 0 : ErreurLigne());
 }
 
 StatutChargeur CK27V2::LireOctet(std::int32_t& valeur)
@@ -206,7 +217,7 @@ StatutChargeur CK27V2::LireOctet(std::int32_t& valeur)
     std::uint8_t octet = 0;
     bool recu = false;
     if (!m_port->readByte(octet, recu)) {
-        return Retour(ErreurPort());
+        return Retour(ErreurLigne());
     }
     if (!recu) {
         return Retour(ERREUR_DELAI);
@@ -219,6 +230,11 @@ StatutChargeur CK27V2::LireOctet(std::int32_t& valeur)
 
 StatutChargeur CK27V2::Connecter(std::int32_t delaiSecondes)
 {
+    // A port whose line has gone is given up and opened again: once the cable is back, the
+    // device answers on a new descriptor, never on the dead one.
+    if (m_portOuvert && m_ligneDisparue) {
+        Fermer();
+    }
     if (!m_portOuvert) {
         const StatutChargeur s = Ouvrir();
         if (s != 0) {
@@ -233,7 +249,15 @@ StatutChargeur CK27V2::Connecter(std::int32_t delaiSecondes)
     StatutChargeur s = 0;
     std::int32_t derniereReponse = -1; // nothing received yet
     bool ecoule = false;
+    bool aVider = false;
     do {
+        if (aVider) {
+            // The last reply was a byte that is not an answer, and the real answer may be
+            // behind it. The device answers the repeated request too: drop what came so far,
+            // or that second answer would be read as the first byte of the next command's.
+            Purger();
+            aVider = false;
+        }
         s = EcrireOctet(octet::CONNEXION);
         if (s != 0) {
             break;
@@ -245,6 +269,8 @@ StatutChargeur CK27V2::Connecter(std::int32_t delaiSecondes)
             derniereReponse = reponse;
             if (reponse == octet::CONNEXION_REPRISE) {
                 s = Reinitialiser();
+            } else if (reponse != octet::CONNEXION_OK) {
+                aVider = true;
             }
         } else if (lu == ERREUR_DELAI) {
             s = 0; // silence only repeats the request

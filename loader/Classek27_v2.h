@@ -109,6 +109,8 @@ private:
     StatutChargeur Retour(StatutChargeur statut) { return DernierStatut = statut; }
     StatutChargeur ErreurPort() const;
     static bool LigneDisparue(StatutChargeur statut);
+    // ErreurPort() for a failed read, write or purge; notes a line that has gone.
+    StatutChargeur ErreurLigne();
     StatutChargeur Tentative(std::uint8_t adresseHaute, std::uint8_t adresseBasse,
                              std::uint8_t motHaut, std::uint8_t motBas);
 
@@ -130,6 +132,9 @@ private:
     // at opening is not "restored" at closing.
     bool m_reglagesSauves = false;
     bool m_delaisSauves = false;
+    // A read, write or purge found the line gone (cable or adapter pulled, other end hung
+    // up): the descriptor is dead, so the next Connecter opens the port again.
+    bool m_ligneDisparue = false;
 };
 
 } // namespace korvane

@@ -425,8 +425,9 @@ TEST(Connecter, Handshakes)
          [](FakePort& p) {
              p.reply({0x00, 0x84, 0x81});
          },
-         [](CK27V2& c) { return c.Connecter(1); }, 0, o + "W80 S10 R00 W80 S10 R84 W80 S10 R81", 1,
-         -1, 0},
+         // What came with a reply that is not an answer is dropped before asking again.
+         [](CK27V2& c) { return c.Connecter(1); }, 0, o + "W80 S10 R00 P W80 S10 R84 P W80 S10 R81",
+         1, -1, 0},
         {"no limit waits through silence", Depart::Ferme,
          [](FakePort& p) {
              p.silence(3);
@@ -483,7 +484,7 @@ TEST(Connecter, ADeviceAnsweringZeroIsAskedAgainUntilTheLimit)
         echanges += e.op == Op::Write ? 1 : 0;
     }
     for (int i = 0; i < echanges; ++i) {
-        attendu += " W80 S10 R00";
+        attendu += i == 0 ? " W80 S10 R00" : " P W80 S10 R00";
     }
     EXPECT_EQ(b.port.transcript(), attendu);
     EXPECT_GT(echanges, 50) << "each exchange costs about 12 virtual ms";

@@ -277,13 +277,36 @@ TEST(PortPosix, AHangUpFailsAtOnceWithAStatus)
     auto t = Clock::now();
     EXPECT_EQ(client.LireOctet(v), EIO);
     EXPECT_EQ(client.EcrireOctet(0x80), EIO);
-    EXPECT_EQ(client.Connecter(1), EIO);
     EXPECT_LT(msSince(t), 300) << "a hang-up is not a time-out";
     EXPECT_EQ(client.EstConnecte(), 0);
 
     t = Clock::now();
     EXPECT_EQ(client.Fermer(), EIO) << "nothing could be restored";
     EXPECT_FALSE(client.PortOuvert()) << "but the line is given up";
+    EXPECT_LT(msSince(t), 300);
+}
+
+TEST(PortPosix, AHandshakeAfterAHangUpGivesTheDeadLineUp)
+{
+    PtyPeer peer;
+    ASSERT_TRUE(peer.ok());
+    Com1 com1(peer.slave());
+    CK27V2 client;
+    ASSERT_EQ(client.Ouvrir(), 0);
+    peer.hangUp();
+
+    auto t = Clock::now();
+    EXPECT_EQ(client.Connecter(1), EIO);
+    EXPECT_LT(msSince(t), 300) << "a hang-up is not a time-out";
+    EXPECT_EQ(client.EstConnecte(), 0);
+
+    // The next attempt does not go on with the dead descriptor: it opens the port again,
+    // which here no longer exists.
+    t = Clock::now();
+    const StatutChargeur s = client.Connecter(1);
+    EXPECT_NE(s, 0);
+    EXPECT_NE(s, ERREUR_DELAI);
+    EXPECT_FALSE(client.PortOuvert());
     EXPECT_LT(msSince(t), 300);
 }
 
