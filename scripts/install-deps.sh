@@ -14,7 +14,7 @@ packages=(
     locales
     python3
     xvfb xauth
-    dpkg-dev file
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()
