@@ -34,7 +34,7 @@ void aide(std::FILE* f)
                "Exit status:\n"
                "   0  the device was updated\n"
                "   1  bad command line\n"
-               "   2  connection failed: the device never answered\n"
+               "   2  connection failed: no serial port at PORT, or the device never answered\n"
                "   3  transmission error: disconnect and reconnect the battery, then try again\n"
                "   4  stopped by SIGINT, SIGTERM or SIGHUP\n"
                "  10  refused: the device is not a Korvane\n"
