@@ -141,6 +141,14 @@ int PortPosix::openExclusive(const std::string& path)
     }
     int wasExclusive = 0;
     bool knowExclusive = ::ioctl(fd, TIOCGEXCL, &wasExclusive) == 0;
+    if (knowExclusive && wasExclusive) {
+        // Another program holds the line in exclusive mode. Only a privileged user gets this
+        // far (anyone else is refused by open() itself); the line is still not ours to share,
+        // and closing it would end the holder's exclusivity.
+        ::close(fd);
+        errno = EBUSY;
+        return -1;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         int err = errno; // ENOTTY for anything that is not a terminal
         ::close(fd);

@@ -136,17 +136,29 @@ public:
     }
 
     // Connect at step 5, then the timer's ticks until a box has been answered or the success
-    // screen shows. At most `maxTicks` ticks: more would be a wizard that never ends.
+    // screen shows.
     Tentative connecter(int maxTicks = 2000)
+    {
+        if (etape() != 5) {
+            Tentative t;
+            t.probleme = "Connect clicked at step " + std::to_string(etape());
+            return t;
+        }
+        const auto debut = Horloge::now();
+        fenetre.ButtonSuivantClick();
+        Tentative t = suivre(maxTicks);
+        t.ms = MsDepuis(debut);
+        return t;
+    }
+
+    // The timer's ticks from where the wizard stands, until a box has been answered or the
+    // success screen shows. At most `maxTicks` ticks: more would be a wizard that never ends.
+    // `avantTick`, when set, is called with the number of the tick about to run (from 1).
+    Tentative suivre(int maxTicks = 2000)
     {
         Tentative t;
         const auto debut = Horloge::now();
         const std::size_t boites0 = boites.boites.size();
-        if (etape() != 5) {
-            t.probleme = "Connect clicked at step " + std::to_string(etape());
-            return t;
-        }
-        fenetre.ButtonSuivantClick();
         while (t.ticks < maxTicks) {
             if (!fenetre.minuterie().isActive()) {
                 t.probleme =
@@ -157,6 +169,8 @@ public:
             if (etape() == 6)
                 ++t.ticksAttente;
             ++t.ticks;
+            if (avantTick)
+                avantTick(t.ticks);
             fenetre.TimerGestionSerieTimer();
             const std::size_t postees = fenetre.notifications.size() - avant;
             if (postees > 1) {
@@ -194,6 +208,7 @@ public:
 
     BoitesMatrice& boites;
     FenetreMatrice fenetre;
+    std::function<void(int)> avantTick;
 };
 
 } // namespace korvane::matrice
