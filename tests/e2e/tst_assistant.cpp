@@ -135,6 +135,12 @@ struct Refus {
     std::uint32_t numeroAffiche; // 0: the serial number line stays hidden
 };
 
+// Names the case in test listings, rather than its bytes.
+void PrintTo(const Refus& cas, std::ostream* sortie)
+{
+    *sortie << cas.nom;
+}
+
 class Refuse : public BancDirect, public ::testing::WithParamInterface<Refus> {};
 
 TEST_P(Refuse, ShowsItsBoxAndWritesNothing)
