@@ -46,6 +46,10 @@ LineSettings reglagesLigne()
 // Every read or write moves one byte: 100 * 1 + 1000 = 1100 ms at most.
 constexpr Timeouts kDelaisPort{500, 100, 1000, 100, 1000};
 
+// After a wrong answer to a word write: time for the rest of the device's answer (a few
+// bytes at 9600 baud) to arrive, so that the purge drops it.
+constexpr std::uint32_t PAUSE_AVANT_PURGE_MS = 10;
+
 constexpr std::int32_t kVitesses[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                       19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
@@ -588,6 +592,9 @@ StatutChargeur CK27V2::Tentative(std::uint8_t adresseHaute, std::uint8_t adresse
     }
     if (s == 0 && reponse != octet::ACQUIT) {
         // Whatever else the device sent after a wrong answer must not meet the next attempt.
+        // On a real line the rest of it is still on its way (about 1 ms a byte): let it come
+        // in before the purge, or a late 0x84 would answer the next attempt in its place.
+        m_port->sleep(PAUSE_AVANT_PURGE_MS);
         Purger();
         s = ERREUR_ACQUITTEMENT;
     }

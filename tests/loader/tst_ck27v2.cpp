@@ -932,14 +932,16 @@ TEST(Commandes, ProgramWordScramblingAndRetries)
         // 7103 = 0x1BBF: 1B^5E = 45, BF^93 = 2C; word 0: 5E 93.
         {"last word", Depart::Programmation3, refus(0), mot(7103, 0), 0,
          "W8D W34 W35 W32 W43 W35 W45 W39 W33 R84"},
+        // A wrong answer: a pause for the rest of it to come in, then the purge.
         {"one refusal, purged, retried", Depart::Programmation3, refus(1), mot(48, 0x1234), 0,
-         envoi3 + " R00 P " + envoi3 + " R84"},
+         envoi3 + " R00 S10 P " + envoi3 + " R84"},
         {"refused every time", Depart::Programmation3,
          [](FakePort& p) {
              p.reply({0x00, 0x41, 0x00});
          },
          mot(48, 0x1234), ERREUR_ACQUITTEMENT,
-         envoi3 + " R00 P " + envoi3 + " R41 P " + envoi3 + " R00 P", 1, ETAT_PROGRAMMATION, 3},
+         envoi3 + " R00 S10 P " + envoi3 + " R41 S10 P " + envoi3 + " R00 S10 P", 1,
+         ETAT_PROGRAMMATION, 3},
         {"silence is not purged", Depart::Programmation3, nullptr, mot(48, 0x1234), ERREUR_DELAI,
          envoi3 + " R- " + envoi3 + " R- " + envoi3 + " R-"},
         {"silence then ack", Depart::Programmation3,
@@ -960,7 +962,7 @@ TEST(Commandes, ProgramWordScramblingAndRetries)
              p.failAlways(Op::Purge, EIO);
          },
          mot(48, 0x1234), ERREUR_ACQUITTEMENT,
-         envoi3 + " R00 P!5 " + envoi3 + " R00 P!5 " + envoi3 + " R00 P!5"},
+         envoi3 + " R00 S10 P!5 " + envoi3 + " R00 S10 P!5 " + envoi3 + " R00 S10 P!5"},
     };
     for (const Cas& c : cas) {
         jouer(c);
