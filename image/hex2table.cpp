@@ -100,6 +100,19 @@ std::optional<std::string> VerifierLigne(std::string_view l)
     if (Octet(l, 5) % 2 != 0)
         return "odd load address " + Hex2(Octet(l, 3)) + Hex2(Octet(l, 5)).substr(2) +
                ": records are written as whole words";
+    // A record the programming loop would write must fit where the loader writes: program
+    // words 48..7103 and EEPROM bytes 0..255. Otherwise programming stops halfway through.
+    const int type = Octet(l, 7);
+    const long mot = (Octet(l, 3) * 256L + Octet(l, 5)) / 2;
+    const long dernier = mot + nombre / 2 - 1;
+    if (type != 1 && type != 4 && nombre > 0) {
+        if (mot >= 48 && mot <= 0x1FFF && dernier > 7103)
+            return "program words up to " + std::to_string(dernier) +
+                   ": the device takes program words 48 to 7103 only";
+        if (mot >= korvane::ADRESSE_EEPROM && dernier - korvane::ADRESSE_EEPROM > 255)
+            return "EEPROM bytes up to " + std::to_string(dernier - korvane::ADRESSE_EEPROM) +
+                   ": the device's EEPROM ends at byte 255";
+    }
     return std::nullopt;
 }
 

@@ -91,6 +91,14 @@ def variants(lines):
     cases["odd-byte-count"] = (join(l), (3, "odd byte count"))
     l[2] = with_checksum(":02%04X00341200" % 0x0101)
     cases["odd-load-address"] = (join(l), (3, "odd load address"))
+    # Word 7102 with 4 words reaches 7105, past the last program word the device takes.
+    l[2] = with_checksum(":08%04X00341234123412341200" % (7102 * 2))
+    cases["program-words-past-7103"] = (join(l), (3, "7103"))
+    l[2] = with_checksum(":04%04X003412341200" % (7102 * 2))
+    cases["program-words-up-to-7103"] = (join(l), None)
+    # EEPROM byte 254 with 4 bytes reaches byte 257.
+    l[2] = with_checksum(":08%04X00341234123412341200" % ((0x2100 + 254) * 2))
+    cases["eeprom-past-255"] = (join(l), (3, "255"))
 
     cases["lf-line-endings"] = (join(lines, "\n"), None)
     cases["no-final-line-ending"] = (join(lines)[:-2], None)
