@@ -23,9 +23,9 @@ std::int32_t ChargerEnregistrements(TableEnregistrements_t& table,
 
 // Decoding of one record text, read in place within its 55-byte slot (positions past the
 // slot read as NUL). Characters are not validated: only the positions named are read.
-std::int32_t NombreMots(Enregistrement e);         // byte count / 2
-std::int32_t AdresseMot(Enregistrement e);         // load address / 2
-std::int32_t TypeEnregistrement(Enregistrement e); // record type
+std::int32_t NombreMots(Enregistrement e);                  // byte count / 2
+std::int32_t AdresseMot(Enregistrement e);                  // load address / 2
+std::int32_t TypeEnregistrement(Enregistrement e);          // record type
 std::int32_t MotDonnee(Enregistrement e, std::int32_t i);   // data word i, low byte first
 std::int32_t OctetDonnee(Enregistrement e, std::int32_t i); // low byte of word i
 

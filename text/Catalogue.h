@@ -85,10 +85,10 @@ extern const char* const UrlMel; // "mailto: " followed by the support address
 
 // The five format keys, filled with C printf conventions whatever the process locale
 // (the decimal point is always '.').
-std::string FormaterEtapeSur(int langue, int etape, int total);         // TxtEtapeSur
-std::string FormaterVersion(int langue, int majeure, int mineure);      // TxtVersionMiseAJour
-std::string FormaterTempsRestant(int langue, double secondes);          // TxtTempsRestant
-std::string FormaterNumeroSerie(int langue, std::uint32_t numero);      // TxtNumeroSerie
-std::string FormaterAvancement(int langue, double pourcentage);         // TxtAvancement
+std::string FormaterEtapeSur(int langue, int etape, int total);    // TxtEtapeSur
+std::string FormaterVersion(int langue, int majeure, int mineure); // TxtVersionMiseAJour
+std::string FormaterTempsRestant(int langue, double secondes);     // TxtTempsRestant
+std::string FormaterNumeroSerie(int langue, std::uint32_t numero); // TxtNumeroSerie
+std::string FormaterAvancement(int langue, double pourcentage);    // TxtAvancement
 
 } // namespace korvane
