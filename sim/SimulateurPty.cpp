@@ -7,6 +7,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -172,6 +173,9 @@ void SimulateurPty::fermerLigne()
 
 void SimulateurPty::boucle()
 {
+    // Bytes are paced by timed waits about a millisecond long: the kernel's default timer
+    // slack (50 us a wait) would add up to a noticeably slower line.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     struct Octet {
         std::uint8_t valeur;
         std::int64_t depuis; // received from the PC, or produced by the device
