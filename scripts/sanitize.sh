@@ -34,6 +34,6 @@ export QT_QPA_PLATFORM=offscreen
 
 exclude=()
 if [ "${SANITIZE_ALL:-0}" != 1 ]; then
-    exclude=(-LE realtime)
+    exclude=(-LE 'realtime|timing')
 fi
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 "${exclude[@]}"
