@@ -93,7 +93,8 @@ int executerMiseAJour(const OptionsCli& options)
             vue.ecrire(sansQuestion(Texte(TxtProblemeTransmission, etat->IndexLangue)));
             return SORTIE_ERREUR_TRANSMISSION;
         }
-        // A periodic timer: the period does not stretch by the tick's own work. Sleep in
+        // A periodic timer that keeps to its schedule: ticks are due every interval from the
+        // start, whatever each one's own work takes, and a late tick runs at once. Sleep in
         // short slices so that a stop request is seen quickly.
         auto maintenant = Horloge::now();
         if (maintenant < prochain) {
@@ -102,8 +103,6 @@ int executerMiseAJour(const OptionsCli& options)
             continue;
         }
         prochain += std::chrono::milliseconds(vue.intervalle());
-        if (prochain < Horloge::now())
-            prochain = Horloge::now();
 
         moteur.TimerGestionSerieTimer();
 

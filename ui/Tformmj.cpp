@@ -108,9 +108,9 @@ TFormMjKorvane::TFormMjKorvane(QWidget* owner, SerialPort* port, BoitesMessage* 
             surSelection(&TFormMjKorvane::RadioCOM4Click));
 
     // The timer runs from creation at 1000 ms; its ticks do nothing before step 6.
-    TimerGestionSerie.setTimerType(Qt::PreciseTimer);
     TimerGestionSerie.setInterval(1000);
-    connect(&TimerGestionSerie, &QTimer::timeout, this, &TFormMjKorvane::TimerGestionSerieTimer);
+    connect(&TimerGestionSerie, &MinuteriePeriodique::timeout, this,
+            &TFormMjKorvane::TimerGestionSerieTimer);
     TimerGestionSerie.start();
 
     if (port != nullptr)

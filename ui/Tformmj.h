@@ -6,9 +6,9 @@
 #include "loader/Classek27_v2.h"
 #include "text/Catalogue.h"
 #include "ui/BoitesMessage.h"
+#include "ui/MinuteriePeriodique.h"
 
 #include <QEvent>
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -45,7 +45,7 @@ public:
     // The wizard's state, for the tools and tests that drive the window.
     EtatAssistant& etat() { return m_etat; }
     CK27V2& chargeur() { return *Chargeur; }
-    QTimer& minuterie() { return TimerGestionSerie; }
+    MinuteriePeriodique& minuterie() { return TimerGestionSerie; }
     // For tests only: every interval the engine asks for is divided by `diviseur` (at least
     // 1 ms), so that whole updates run in a fraction of their real time. The default, 1.0,
     // keeps the real intervals; korvane-wizard never changes it.
@@ -105,7 +105,7 @@ private:
     void ApresReponse(BoitesMessage::Reponse reponse);
 
     std::unique_ptr<Ui::TFormMjKorvane> m_ui;
-    QTimer TimerGestionSerie;
+    MinuteriePeriodique TimerGestionSerie;
 
     EtatAssistant m_etat;
     // Held in place and built in the constructor's body, after the controls, as the port

@@ -173,7 +173,6 @@ private slots:
 
         QVERIFY(m_f->minuterie().isActive());
         QCOMPARE(m_f->minuterie().interval(), 1000);
-        QCOMPARE(m_f->minuterie().timerType(), Qt::PreciseTimer);
     }
 
     void fenetreEtControles_data()
