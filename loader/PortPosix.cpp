@@ -165,13 +165,9 @@ int PortPosix::openExclusive(const std::string& path)
         errno = err;
         return -1;
     }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        int err = errno;
-        closeExclusive(fd);
-        errno = err;
-        return -1;
-    }
+    // The descriptor stays non-blocking: a write is tried at once and waits in poll() only
+    // when the line's output buffer is full, a read waits in poll() for its byte. Neither can
+    // block past its time limit.
     return fd;
 }
 
@@ -365,6 +361,15 @@ bool PortPosix::writeByte(std::uint8_t byte)
     if (m_fd < 0) {
         return fail(EBADF);
     }
+    // Almost always the byte goes straight into the line's output buffer: one system call.
+    // Only a full buffer makes it wait, up to the write time limit.
+    ssize_t n = ::write(m_fd, &byte, 1);
+    if (n == 1) {
+        return true;
+    }
+    if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        return fail(errno);
+    }
     const std::int64_t deadline =
         nowMs() + std::int64_t(m_timeouts.writeTotalMultiplier) + m_timeouts.writeTotalConstant;
     for (;;) {
@@ -381,7 +386,7 @@ bool PortPosix::writeByte(std::uint8_t byte)
         if (ev & (POLLHUP | POLLERR)) {
             return fail(EIO);
         }
-        ssize_t n = ::write(m_fd, &byte, 1);
+        n = ::write(m_fd, &byte, 1);
         if (n == 1) {
             return true;
         }

@@ -11,13 +11,15 @@ namespace korvane {
 // SerialPort on a POSIX terminal device (termios).
 //
 // open: the name goes through cheminPort(); the device is opened O_RDWR | O_NOCTTY |
-//   O_NONBLOCK | O_CLOEXEC, made exclusive with TIOCEXCL and flock(LOCK_EX | LOCK_NB), then
-//   switched back to blocking mode. A device held elsewhere fails with EBUSY; a path that is
-//   not a terminal fails with ENOTTY.
+//   O_NONBLOCK | O_CLOEXEC and made exclusive with TIOCEXCL and flock(LOCK_EX | LOCK_NB); it
+//   stays non-blocking, every wait is a poll() with its time limit. A device held elsewhere
+//   fails with EBUSY; a path that is not a terminal fails with ENOTTY.
 // getSettings: the termios and the modem lines, as a native snapshot, plus the named fields
 //   read from them. setSettings: the snapshot exactly when there is one, otherwise the named
 //   fields on a raw line; either way the result is read back and a mismatch fails with EIO.
 //   A line without modem lines (a pseudo-terminal) is not an error.
+// I/O: a write goes straight to the line and waits only when its output buffer is full; a read
+//   waits in poll() for its byte, then reads it.
 // Time limits: a one-byte read waits at most readTotalMultiplier + readTotalConstant ms and
 //   then succeeds with nothing received; a one-byte write that cannot go out within
 //   writeTotalMultiplier + writeTotalConstant ms fails with ETIMEDOUT. A limit of 0 means
@@ -46,8 +48,8 @@ public:
     std::uint32_t tickCount() override;
     void sleep(std::uint32_t ms) override;
 
-    // The exclusive open used by open() and by the port probe: returns a descriptor in
-    // blocking mode, or -1 with errno set. closeExclusive() undoes it.
+    // The exclusive open used by open() and by the port probe: returns a non-blocking
+    // descriptor, or -1 with errno set. closeExclusive() undoes it.
     static int openExclusive(const std::string& path);
     static void closeExclusive(int fd);
 
