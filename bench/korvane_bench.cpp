@@ -12,6 +12,7 @@
 #include "image/Image.h"
 #include "loader/PortPosix.h"
 #include "sim/Appareil.h"
+#include "sim/UnProcesseur.h"
 #include "ui/BoitesMessage.h"
 #include "ui/Tformmj.h"
 
@@ -252,6 +253,8 @@ int main(int argc, char* argv[])
         }
     } nettoyage{dossier};
 
+    // The tool and the simulated device on one processor, the device started from here.
+    const bool unProcesseur = sim::garderUnProcesseur();
     Simulateur simulateur;
     if (!simulateur.lancer(programme, lien, vidage)) {
         std::fprintf(stderr, "korvane-bench: cannot start %s: %s\n", programme.c_str(),
@@ -314,6 +317,8 @@ int main(int argc, char* argv[])
 
     std::printf("device memory after the update: %s\n",
                 memoire ? "the image word for word, version 16.3" : "WRONG");
+    std::printf("processors: %s\n",
+                unProcesseur ? "the tool and korvane-sim on one" : "any (could not choose one)");
     std::printf("connect-to-success: %.0f ms\n", mesure);
     std::printf("design floor: %.0f ms (2250 to the first handshake + 4 x 200 verification "
                 "+ 751 x 100 programming)\n",

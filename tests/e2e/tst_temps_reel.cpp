@@ -4,6 +4,7 @@
 #include "Banc.h"
 #include "loader/Classek27_v2.h"
 #include "sim/SimulateurPty.h"
+#include "sim/UnProcesseur.h"
 #include "text/Catalogue.h"
 
 #include <QGroupBox>
@@ -96,6 +97,8 @@ TEST_F(TempsReel, ConnectionWaitExpiresAfterTwentyTicks)
 // takes no more than 5 % over its 751 ticks of 100 ms.
 TEST_F(TempsReel, PacedUpdateProgramsTheImageWithinItsTicks)
 {
+    // The window and the simulated device (its thread started below) on one processor.
+    EXPECT_TRUE(sim::garderUnProcesseur());
     demarrer({}, true);
     if (HasFatalFailure())
         return;
