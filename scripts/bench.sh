@@ -11,6 +11,6 @@ cmake --build "$build" --target korvane-bench korvane-sim
 cmake --build "$build" --target tst_e2e_temps_reel
 export QT_QPA_PLATFORM=offscreen
 # The paced update of the test suite, with its bound: programming within 1.05 x 751 x 100 ms.
-ctest --test-dir "$build" --output-on-failure -L timing || status=$?
+ctest --test-dir "$build" -V -L timing || status=$?
 "$build/bench/korvane-bench" --sim "$build/sim/korvane-sim"
 exit "${status:-0}"
