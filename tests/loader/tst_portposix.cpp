@@ -60,6 +60,21 @@ bool sameTermios(const termios& a, const termios& b)
            cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
+// The loader client with its own PortPosix, open on a pseudo-terminal as "\.\COM1"; the
+// test holds the master side.
+class PortPosixClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(peer.ok());
+        ASSERT_EQ(client.Ouvrir(), 0);
+    }
+
+    PtyPeer peer;
+    Com1 com1{peer.slave()};
+    CK27V2 client;
+};
+
 } // namespace
 
 TEST(PortNames, TheTenNamesHaveOneLeadingBackslash)
@@ -243,13 +258,8 @@ TEST(PortPosix, ClosedPortOperationsGiveTheLoaderCode)
 }
 
 // The one test here that waits for the real read limit.
-TEST(PortPosix, ASilentLineTimesOutAfterTheReadLimit)
+TEST_F(PortPosixClient, ASilentLineTimesOutAfterTheReadLimit)
 {
-    PtyPeer peer;
-    ASSERT_TRUE(peer.ok());
-    Com1 com1(peer.slave());
-    CK27V2 client;
-    ASSERT_EQ(client.Ouvrir(), 0);
     std::int32_t v = -1;
     const auto t = Clock::now();
     EXPECT_EQ(client.LireOctet(v), ERREUR_DELAI);
@@ -264,13 +274,8 @@ TEST(PortPosix, ASilentLineTimesOutAfterTheReadLimit)
     peer.send({0x00, 0x00});
 }
 
-TEST(PortPosix, AHangUpFailsAtOnceWithAStatus)
+TEST_F(PortPosixClient, AHangUpFailsAtOnceWithAStatus)
 {
-    PtyPeer peer;
-    ASSERT_TRUE(peer.ok());
-    Com1 com1(peer.slave());
-    CK27V2 client;
-    ASSERT_EQ(client.Ouvrir(), 0);
     peer.hangUp();
 
     std::int32_t v = -1;
@@ -286,13 +291,8 @@ TEST(PortPosix, AHangUpFailsAtOnceWithAStatus)
     EXPECT_LT(msSince(t), 300);
 }
 
-TEST(PortPosix, AHandshakeAfterAHangUpGivesTheDeadLineUp)
+TEST_F(PortPosixClient, AHandshakeAfterAHangUpGivesTheDeadLineUp)
 {
-    PtyPeer peer;
-    ASSERT_TRUE(peer.ok());
-    Com1 com1(peer.slave());
-    CK27V2 client;
-    ASSERT_EQ(client.Ouvrir(), 0);
     peer.hangUp();
 
     auto t = Clock::now();
