@@ -181,8 +181,7 @@ void PortPosix::closeExclusive(int fd)
 bool PortPosix::open(const char* name)
 {
     if (m_fd >= 0) {
-        closeExclusive(m_fd);
-        m_fd = -1;
+        close();
     }
     int fd = openExclusive(cheminPort(name ? name : ""));
     if (fd < 0) {
@@ -247,6 +246,10 @@ bool PortPosix::setSettings(const LineSettings& in)
 {
     if (m_fd < 0) {
         return fail(EBADF);
+    }
+    // What was written goes out with the settings it was written under.
+    if (!flushBurst()) {
+        return false;
     }
     Native n{};
     if (in.hasNative) {
@@ -350,6 +353,11 @@ bool PortPosix::purge()
     if (m_fd < 0) {
         return fail(EBADF);
     }
+    // The gathered bytes were written before the purge: they are handed to the line first,
+    // as single writes would have been, and the purge then empties it as usual.
+    if (!flushBurst()) {
+        return false;
+    }
     if (::tcflush(m_fd, TCIOFLUSH) != 0) {
         return fail(errno);
     }
@@ -361,19 +369,44 @@ bool PortPosix::writeByte(std::uint8_t byte)
     if (m_fd < 0) {
         return fail(EBADF);
     }
-    // Almost always the byte goes straight into the line's output buffer: one system call.
-    // Only a full buffer makes it wait, up to the write time limit.
-    ssize_t n = ::write(m_fd, &byte, 1);
-    if (n == 1) {
+    // Right behind the first byte of a burst: gathered, to go out with the rest in one write.
+    if (m_burst && m_gatheredCount < m_gathered.size()) {
+        m_gathered[m_gatheredCount++] = byte;
         return true;
     }
-    if (n < 0 && errno != EINTR && errno != EAGAIN) {
-        return fail(errno);
+    if (!flushBurst()) {
+        return false;
     }
-    const std::int64_t deadline =
-        nowMs() + std::int64_t(m_timeouts.writeTotalMultiplier) + m_timeouts.writeTotalConstant;
-    for (;;) {
-        int ev = waitFor(m_fd, POLLOUT, deadline);
+    // The first byte goes out at once, so that the device is already receiving it while the
+    // rest of the command is written.
+    if (!writeAll(&byte, 1)) {
+        return false;
+    }
+    m_burst = true;
+    return true;
+}
+
+bool PortPosix::writeAll(const std::uint8_t* bytes, std::size_t n)
+{
+    const std::int64_t deadline = nowMs() +
+                                  std::int64_t(m_timeouts.writeTotalMultiplier) * std::int64_t(n) +
+                                  m_timeouts.writeTotalConstant;
+    while (n > 0) {
+        // Almost always the bytes go straight into the line's output buffer; only a full
+        // buffer makes them wait, up to the write limit.
+        const ssize_t w = ::write(m_fd, bytes, n);
+        if (w > 0) {
+            bytes += w;
+            n -= static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN) {
+            return fail(errno);
+        }
+        const int ev = waitFor(m_fd, POLLOUT, deadline);
         if (ev < 0) {
             return fail(errno);
         }
@@ -386,20 +419,26 @@ bool PortPosix::writeByte(std::uint8_t byte)
         if (ev & (POLLHUP | POLLERR)) {
             return fail(EIO);
         }
-        n = ::write(m_fd, &byte, 1);
-        if (n == 1) {
-            return true;
-        }
-        if (n < 0 && errno != EINTR && errno != EAGAIN) {
-            return fail(errno);
-        }
     }
+    return true;
+}
+
+bool PortPosix::flushBurst()
+{
+    m_burst = false;
+    const std::size_t n = m_gatheredCount;
+    m_gatheredCount = 0;
+    return n == 0 || writeAll(m_gathered.data(), n);
 }
 
 bool PortPosix::readByte(std::uint8_t& byte, bool& received)
 {
     if (m_fd < 0) {
         return fail(EBADF);
+    }
+    // The answer cannot come before the command has gone.
+    if (!flushBurst()) {
+        return false;
     }
     const std::int64_t deadline =
         nowMs() + std::int64_t(m_timeouts.readTotalMultiplier) + m_timeouts.readTotalConstant;
@@ -439,21 +478,27 @@ bool PortPosix::close()
     if (m_fd < 0) {
         return fail(EBADF);
     }
-    // On Linux the descriptor is released whatever close() reports, so the port counts as
-    // closed from here on: reporting a failure would leave the caller with a port it can
-    // neither use nor close again.
+    // Whatever was written still goes out, within the write limit. On Linux the descriptor is
+    // released whatever close() reports, so the port counts as closed from here on: reporting
+    // a failure would leave the caller with a port it can neither use nor close again.
+    flushBurst();
     closeExclusive(m_fd);
     m_fd = -1;
     return true;
 }
 
+// A wait lets what was written travel meanwhile. Neither call reports an error: a gathered
+// byte that cannot go out is dropped, and the device's silence (or the hang-up) is what the
+// next read sees.
 std::uint32_t PortPosix::tickCount()
 {
+    flushBurst();
     return static_cast<std::uint32_t>(nowMs());
 }
 
 void PortPosix::sleep(std::uint32_t ms)
 {
+    flushBurst();
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }

@@ -67,7 +67,9 @@ public:
     virtual bool setTimeouts(const Timeouts& in) = 0;
     // Abandons pending input and output and empties both buffers.
     virtual bool purge() = 0;
-    // Writes one byte within the write time limit.
+    // Writes one byte within the write time limit. A port may gather the bytes written back
+    // to back and send them at its next call of any other kind; a failure to send them is
+    // then that call's.
     virtual bool writeByte(std::uint8_t byte) = 0;
     // Reads at most one byte within the read time limit. Success with received == false
     // means the limit passed with nothing on the line.

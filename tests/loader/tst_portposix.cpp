@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -334,6 +335,81 @@ TEST(PortPosix, AWriteThatCannotGoOutFailsWithinItsLimit)
     EXPECT_LT(ms, 500);
     EXPECT_EQ(port.lastError(), ETIMEDOUT);
     ASSERT_TRUE(port.purge());
+}
+
+// A command's first byte goes out at once; the bytes written right behind it go out
+// together at the port's next call of another kind, whichever it is, and never later.
+TEST(PortPosix, BytesWrittenBackToBackGoOutAtTheNextCall)
+{
+    struct Cas {
+        const char* appel;
+        std::function<bool(PortPosix&)> faire;
+        bool peutVider; // the call may empty the line of what it sent (a purge)
+    };
+    const Cas cas[] = {
+        {"readByte",
+         [](PortPosix& p) {
+             std::uint8_t b = 0;
+             bool recu = false;
+             return p.readByte(b, recu) && !recu;
+         },
+         false},
+        {"purge", [](PortPosix& p) { return p.purge(); }, true},
+        {"sleep", [](PortPosix& p) { return p.sleep(0), true; }, false},
+        {"tickCount", [](PortPosix& p) { return p.tickCount(), true; }, false},
+        {"setSettings",
+         [](PortPosix& p) {
+             LineSettings s;
+             return p.getSettings(s) && p.setSettings(s);
+         },
+         false},
+        {"close", [](PortPosix& p) { return p.close(); }, false},
+    };
+    const std::vector<std::uint8_t> suite{0x41, 0x42, 0x43};
+    for (const Cas& c : cas) {
+        SCOPED_TRACE(c.appel);
+        PtyPeer peer;
+        ASSERT_TRUE(peer.ok());
+        PortPosix port;
+        ASSERT_TRUE(port.open(peer.slave().c_str()));
+        LineSettings s;
+        s.baudRate = 9600;
+        s.byteSize = 8;
+        ASSERT_TRUE(port.setSettings(s));
+        ASSERT_TRUE(port.setTimeouts(Timeouts{0, 10, 20, 10, 40}));
+
+        for (std::uint8_t b : {0x8D, 0x41, 0x42, 0x43}) {
+            ASSERT_TRUE(port.writeByte(b));
+        }
+        EXPECT_EQ(peer.receive(4, 30), (std::vector<std::uint8_t>{0x8D}));
+        EXPECT_TRUE(c.faire(port)) << port.lastError();
+        const std::vector<std::uint8_t> apres = peer.receive(3, c.peutVider ? 100 : 500);
+        if (c.peutVider) {
+            EXPECT_TRUE(apres.empty() || apres == suite); // as for bytes written one by one
+        } else {
+            EXPECT_EQ(apres, suite);
+        }
+
+        // Nothing is left behind for the next command, which starts a burst of its own.
+        if (std::string(c.appel) != "close") {
+            ASSERT_TRUE(port.writeByte(0x90));
+            EXPECT_EQ(peer.receive(4, 100), (std::vector<std::uint8_t>{0x90}));
+        }
+    }
+}
+
+// The line hangs up behind a command's first byte: the rest is gathered, and the read of the
+// answer, which sends it, fails at once with the hang-up.
+TEST_F(PortPosixClient, AHangUpInsideACommandIsTheReadsFailure)
+{
+    ASSERT_EQ(client.EcrireOctet(0x8D), 0);
+    peer.hangUp();
+    EXPECT_EQ(client.EnvoyerHex(0x41), 0);
+    const auto t = Clock::now();
+    std::int32_t v = -1;
+    EXPECT_EQ(client.LireOctet(v), EIO);
+    EXPECT_LT(msSince(t), 300) << "a hang-up is not a time-out";
+    EXPECT_EQ(v, -1);
 }
 
 TEST(PortPosix, HandshakeAndCommandsWithADeviceOnTheLine)
