@@ -33,7 +33,8 @@ namespace korvane {
 //   n x writeTotalMultiplier + writeTotalConstant ms fail with ETIMEDOUT. A limit of 0 means
 //   "do not wait". Interrupted waits resume without stretching the limit.
 // Hang-up: when the other end is gone (EIO, POLLHUP/POLLERR, or end of file on a readable
-//   line) reads and writes fail at once with EIO; it is never reported as a time-out.
+//   line) reads, and writes as they go out, fail at once with EIO; it is never reported as a
+//   time-out.
 // Every call on a closed port fails with EBADF. close() restores nothing (the caller puts the
 // port's own settings back first), gives up the exclusivity and closes the descriptor.
 class PortPosix final : public SerialPort {
