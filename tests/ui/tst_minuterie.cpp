@@ -13,13 +13,14 @@ using namespace korvane;
 
 namespace {
 
-// Runs the timer at `intervalle` ms until `ticks` ticks have started or `limite` ms have
-// passed, calling `pendant(k)` inside tick k (from 1). Returns when each tick started and
-// ended, in ms from start().
+// When a tick started and ended, in ms from start().
 struct Tick {
     qint64 debut;
     qint64 fin;
 };
+
+// Runs the timer at `intervalle` ms until `ticks` ticks have started or `limite` ms have
+// passed, calling `pendant(k)` inside tick k (from 1).
 
 std::vector<Tick> executer(int intervalle, std::size_t ticks, int limite,
                            const std::function<void(MinuteriePeriodique&, std::size_t)>& pendant)
@@ -50,7 +51,7 @@ private slots:
     // Tick 1 (due at 100 ms) blocks for 530 ms, as a record of slow serial exchanges would:
     // ticks 2 to 6, due at 200 to 600 ms, are late and follow it at once; tick 7 is due at
     // 700 ms again. A timer that counted its period from the late tick would space them 100 ms
-    // apart and end 530 ms behind.
+    // apart and bring tick 7 at about 1130 ms.
     void lateTicksAreMadeUpAtOnceAndTheScheduleHolds()
     {
         const auto vus = executer(100, 8, 3000, [](MinuteriePeriodique&, std::size_t k) {
@@ -65,12 +66,12 @@ private slots:
                     QStringLiteral("tick %1 came early, at %2 ms").arg(k).arg(vus[k - 1].debut)));
         for (std::size_t k = 2; k <= 6; ++k) {
             const qint64 attente = vus[k - 1].debut - vus[k - 2].fin;
-            QVERIFY2(attente < 50,
+            QVERIFY2(attente < 60,
                      qPrintable(QStringLiteral("tick %1 waited %2 ms after the one before")
                                     .arg(k)
                                     .arg(attente)));
         }
-        QVERIFY2(vus[6].debut < 700 + 80,
+        QVERIFY2(vus[6].debut < 700 + 200,
                  qPrintable(QStringLiteral("tick 7 at %1 ms, due at 700").arg(vus[6].debut)));
     }
 
