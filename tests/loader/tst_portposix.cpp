@@ -61,6 +61,18 @@ bool sameTermios(const termios& a, const termios& b)
            cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
+// `port` open on the peer's line, raw at 9600 baud, with the given time limits.
+void openRaw(PortPosix& port, const PtyPeer& peer, const Timeouts& limits)
+{
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(port.open(peer.slave().c_str()));
+    LineSettings s;
+    s.baudRate = 9600;
+    s.byteSize = 8;
+    ASSERT_TRUE(port.setSettings(s));
+    ASSERT_TRUE(port.setTimeouts(limits));
+}
+
 // The loader client with its own PortPosix, open on a pseudo-terminal as "\.\COM1"; the
 // test holds the master side.
 class PortPosixClient : public ::testing::Test {
@@ -314,14 +326,11 @@ TEST_F(PortPosixClient, AHandshakeAfterAHangUpGivesTheDeadLineUp)
 TEST(PortPosix, AWriteThatCannotGoOutFailsWithinItsLimit)
 {
     PtyPeer peer; // never reads: the line fills up
-    ASSERT_TRUE(peer.ok());
     PortPosix port;
-    ASSERT_TRUE(port.open(peer.slave().c_str()));
-    LineSettings s;
-    s.baudRate = 9600;
-    s.byteSize = 8;
-    ASSERT_TRUE(port.setSettings(s));
-    ASSERT_TRUE(port.setTimeouts(Timeouts{0, 0, 0, 0, 30}));
+    openRaw(port, peer, Timeouts{0, 0, 0, 0, 30});
+    if (HasFatalFailure()) {
+        return;
+    }
     int written = 0;
     while (written < 4'000'000 && port.writeByte(0x55)) {
         ++written;
@@ -369,14 +378,11 @@ TEST(PortPosix, BytesWrittenBackToBackGoOutAtTheNextCall)
     for (const Cas& c : cas) {
         SCOPED_TRACE(c.appel);
         PtyPeer peer;
-        ASSERT_TRUE(peer.ok());
         PortPosix port;
-        ASSERT_TRUE(port.open(peer.slave().c_str()));
-        LineSettings s;
-        s.baudRate = 9600;
-        s.byteSize = 8;
-        ASSERT_TRUE(port.setSettings(s));
-        ASSERT_TRUE(port.setTimeouts(Timeouts{0, 10, 20, 10, 40}));
+        openRaw(port, peer, Timeouts{0, 10, 20, 10, 40});
+        if (HasFatalFailure()) {
+            return;
+        }
 
         for (std::uint8_t b : {0x8D, 0x41, 0x42, 0x43}) {
             ASSERT_TRUE(port.writeByte(b));
