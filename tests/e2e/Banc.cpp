@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
 #include <cstdlib>
@@ -233,6 +234,25 @@ bool Pilote::eventFilter(QObject* objet, QEvent* evenement)
     static_cast<QObject*>(m_fenetre.get())->event(evenement);
     m_notifications.push_back({avant, etape(), quand});
     return true;
+}
+
+void BancSimule::demarrer(sim::Configuration config, bool cadence, double diviseur)
+{
+    m_sim = std::make_unique<sim::SimulateurPty>(
+        std::move(config), sim::OptionsPty{m_dossier.chemin("ttyK27"), cadence});
+    std::string erreur;
+    ASSERT_TRUE(m_sim->demarrer(&erreur)) << erreur;
+    brancherCom1(m_sim->lien());
+    m_pilote = std::make_unique<Pilote>(m_boites, diviseur);
+    ASSERT_TRUE(m_pilote->controle<QRadioButton>("RadioCOM1")->isChecked())
+        << "the port probe did not find the simulated line";
+}
+
+void BancSimule::TearDown()
+{
+    m_pilote.reset();
+    if (m_sim)
+        m_sim->arreter();
 }
 
 } // namespace korvane::e2e

@@ -120,4 +120,18 @@ private:
     std::vector<Notification> m_notifications;
 };
 
+// A simulated Korvane on its own line, which COM1 names through a link, and the window driven
+// against it; each test starts the device it needs.
+class BancSimule : public ::testing::Test {
+protected:
+    // `cadence`: the line paced at 9600 baud; `diviseur`: the window's intervals divided by it.
+    void demarrer(sim::Configuration config, bool cadence, double diviseur);
+    void TearDown() override;
+
+    DossierTemporaire m_dossier;
+    BoitesScriptees m_boites;
+    std::unique_ptr<sim::SimulateurPty> m_sim;
+    std::unique_ptr<Pilote> m_pilote;
+};
+
 } // namespace korvane::e2e

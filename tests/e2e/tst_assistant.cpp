@@ -28,34 +28,6 @@ QString etapeSur(int etape)
     return QString::fromStdString(FormaterEtapeSur(0, etape, NOMBRE_ETAPES));
 }
 
-// A simulated Korvane on its own line, which COM1 names through a link.
-class BancDirect : public ::testing::Test {
-protected:
-    void demarrer(sim::Configuration config)
-    {
-        m_sim = std::make_unique<sim::SimulateurPty>(std::move(config),
-                                                     sim::OptionsPty{m_dossier.chemin("ttyK27")});
-        std::string erreur;
-        ASSERT_TRUE(m_sim->demarrer(&erreur)) << erreur;
-        brancherCom1(m_sim->lien());
-        m_pilote = std::make_unique<Pilote>(m_boites, DIVISEUR);
-        ASSERT_TRUE(m_pilote->controle<QRadioButton>("RadioCOM1")->isChecked())
-            << "the port probe did not find the simulated line";
-    }
-
-    void TearDown() override
-    {
-        m_pilote.reset();
-        if (m_sim)
-            m_sim->arreter();
-    }
-
-    DossierTemporaire m_dossier;
-    BoitesScriptees m_boites;
-    std::unique_ptr<sim::SimulateurPty> m_sim;
-    std::unique_ptr<Pilote> m_pilote;
-};
-
 // Two units in a row on the same cable: the first updated from step 1 to step 9, then Yes and
 // the second one, plugged in its place, updated the same way.
 TEST(Assistant, TwoUnitsOnTheSameCableAreEachUpdatedWordForWord)
@@ -141,14 +113,14 @@ void PrintTo(const Refus& cas, std::ostream* sortie)
     *sortie << cas.nom;
 }
 
-class Refuse : public BancDirect, public ::testing::WithParamInterface<Refus> {};
+class Refuse : public BancSimule, public ::testing::WithParamInterface<Refus> {};
 
 TEST_P(Refuse, ShowsItsBoxAndWritesNothing)
 {
     const Refus& cas = GetParam();
     sim::Configuration config;
     cas.regler(config);
-    demarrer(config);
+    demarrer(config, false, DIVISEUR);
     if (HasFatalFailure())
         return;
     const auto eepromAvant = m_sim->instantane().eeprom();
@@ -227,14 +199,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every attempt of one word write fails in the middle of programming: the error box, Yes, and
 // a new attempt on the same device that completes.
-class ErreurTransmission : public BancDirect {};
+class ErreurTransmission : public BancSimule {};
 
 TEST_F(ErreurTransmission, YesRetriesOnTheSameDeviceAndCompletes)
 {
     sim::Configuration config;
     // Write 2000 and its two retries are answered with a wrong byte.
     config.defauts.push_back({sim::Phase::MotProgramme, sim::Panne::MauvaisAcquit, 2000, 3});
-    demarrer(config);
+    demarrer(config, false, DIVISEUR);
     if (HasFatalFailure())
         return;
 

@@ -18,37 +18,14 @@ using namespace std::chrono_literals;
 using Reponse = BoitesMessage::Reponse;
 using Secondes = std::chrono::duration<double>;
 
-class TempsReel : public ::testing::Test {
-protected:
-    void demarrer(sim::Configuration config, bool cadence)
-    {
-        m_sim = std::make_unique<sim::SimulateurPty>(
-            std::move(config), sim::OptionsPty{m_dossier.chemin("ttyK27"), cadence});
-        std::string erreur;
-        ASSERT_TRUE(m_sim->demarrer(&erreur)) << erreur;
-        brancherCom1(m_sim->lien());
-        m_pilote = std::make_unique<Pilote>(m_boites, 1.0);
-    }
-
-    void TearDown() override
-    {
-        m_pilote.reset();
-        if (m_sim)
-            m_sim->arreter();
-    }
-
-    DossierTemporaire m_dossier;
-    BoitesScriptees m_boites;
-    std::unique_ptr<sim::SimulateurPty> m_sim;
-    std::unique_ptr<Pilote> m_pilote;
-};
+class TempsReel : public BancSimule {};
 
 // The device stays off: 20 handshakes 2250 ms apart, the failure box, then the port choice.
 TEST_F(TempsReel, ConnectionWaitExpiresAfterTwentyTicks)
 {
     sim::Configuration config;
     config.connexionsIgnorees = 1'000'000;
-    demarrer(config, false);
+    demarrer(config, false, 1.0);
     if (HasFatalFailure())
         return;
     Pilote& p = *m_pilote;
@@ -99,7 +76,7 @@ TEST_F(TempsReel, PacedUpdateProgramsTheImageWithinItsTicks)
 {
     // The window and the simulated device (its thread started below) on one processor.
     EXPECT_TRUE(sim::garderUnProcesseur());
-    demarrer({}, true);
+    demarrer({}, true, 1.0);
     if (HasFatalFailure())
         return;
     Pilote& p = *m_pilote;
