@@ -76,7 +76,8 @@ ClasseEnregistrement ClasserEnregistrement(Enregistrement e)
         return ClasseEnregistrement::AdresseEtendue;
     // Unsigned comparisons: only the first word address of the record counts.
     const auto adresse = static_cast<std::uint32_t>(AdresseMot(e));
-    if (adresse >= 48 && adresse <= 0x1FFF)
+    if (adresse >= static_cast<std::uint32_t>(ADRESSE_PROGRAMME_MIN) &&
+        adresse <= static_cast<std::uint32_t>(ADRESSE_PROGRAMME_MAX))
         return ClasseEnregistrement::MemoireProgramme;
     if (adresse >= static_cast<std::uint32_t>(ADRESSE_EEPROM))
         return ClasseEnregistrement::Eeprom;

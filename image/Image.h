@@ -29,6 +29,9 @@ std::int32_t TypeEnregistrement(Enregistrement e);          // record type
 std::int32_t MotDonnee(Enregistrement e, std::int32_t i);   // data word i, low byte first
 std::int32_t OctetDonnee(Enregistrement e, std::int32_t i); // low byte of word i
 
+// Where a record's first word address puts it (ClasserEnregistrement).
+inline constexpr std::int32_t ADRESSE_PROGRAMME_MIN = 48;
+inline constexpr std::int32_t ADRESSE_PROGRAMME_MAX = 0x1FFF;
 inline constexpr std::int32_t ADRESSE_EEPROM = 0x2100;
 
 enum class ClasseEnregistrement {

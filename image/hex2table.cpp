@@ -9,6 +9,7 @@
 // when the whole image is valid.
 
 #include "image/Image.h"
+#include "loader/Classek27_v2.h"
 
 #include <cstdio>
 #include <fstream>
@@ -106,7 +107,8 @@ std::optional<std::string> VerifierLigne(std::string_view l)
     const long mot = (Octet(l, 3) * 256L + Octet(l, 5)) / 2;
     const long dernier = mot + nombre / 2 - 1;
     if (type != 1 && type != 4 && nombre > 0) {
-        if (mot >= 48 && mot <= 0x1FFF && dernier > 7103)
+        if (mot >= korvane::ADRESSE_PROGRAMME_MIN && mot <= korvane::ADRESSE_PROGRAMME_MAX &&
+            dernier > long{korvane::ADRESSE_MOT_MAX})
             return "program words up to " + std::to_string(dernier) +
                    ": the device takes program words 48 to 7103 only";
         if (mot >= korvane::ADRESSE_EEPROM && dernier - korvane::ADRESSE_EEPROM > 255)

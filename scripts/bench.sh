@@ -7,8 +7,7 @@ cd "$(dirname "$0")/.."
 
 build=${KORVANE_BUILD_DIR:-build}
 [ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target korvane-bench korvane-sim
-cmake --build "$build" --target tst_e2e_temps_reel
+cmake --build "$build" --target korvane-bench korvane-sim tst_e2e_temps_reel
 export QT_QPA_PLATFORM=offscreen
 # The paced update of the test suite, with its bound: programming within 1.05 x 751 x 100 ms.
 ctest --test-dir "$build" -V -L timing || status=$?
